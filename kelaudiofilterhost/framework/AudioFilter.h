@@ -1,0 +1,293 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "kelaudiofilterhost/catalogue/AudioFilterDescriptor.h"
+#include "kelaudiofilterhost/framework/AudioFilterBusDescription.h"
+#include "kelaudiofilterhost/framework/AudioFilterEditor.h"
+#include "kelaudiofilterhost/framework/AudioFilterParameterInfo.h"
+#include "kelaudiofilterhost/framework/ChannelIndexArray.h"
+#include "kelaudiofilterhost/framework/DelayLine.h"
+#include "kelaudiofilterhost/framework/IAudioFilterHost.h"
+#include "kelaudiofilterhost/presets/PresetData.h"
+#include "kelaudiofilterhost/presets/PresetList.h"
+#include "kelaudiofilterhost/services/Geometry.h"
+#include "kelaudiofilterhost/services/RefCountedObject.h"
+
+#include <boost/core/noncopyable.hpp>
+#include <boost/intrusive_ptr.hpp>
+#include <boost/signals2/signal.hpp>
+#include <boost/thread/recursive_mutex.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace kelcore::proplist {
+class PropList;
+}
+
+namespace kelaudiofilterhost {
+
+using ChannelMap = std::map<int, int>;
+
+/// Base of every filter the library hands out: plug-in filters and the application's internal filters.
+/// Every virtual has a neutral default; back ends override what they support. Held through
+/// boost::intrusive_ptr; a filter starts suspended.
+///
+/// Threads: configuration, parameters, presets and map edits come from non-audio threads; Process and
+/// ProcessWithMapping run on the audio thread, allocate nothing and take no lock.
+class AudioFilter : public kelcore::utility::RefCountedObject, private boost::noncopyable {
+public:
+    using PresetChangedSignal = boost::signals2::signal<void()>;
+    using AutomatedParameterChangeSignal = boost::signals2::signal<void(int, float)>;
+    using EditingStateChangeSignal = boost::signals2::signal<void(int, bool)>;
+    using ChannelMapChangedSignal = boost::signals2::signal<void(bool, ChannelMap, ChannelMap)>;
+    using TargetFormatChangedSignal = boost::signals2::signal<void()>;
+    using SuspendedStateChangedSignal = boost::signals2::signal<void(bool)>;
+
+    AudioFilter(const UTF16String& componentID, const UTF16String& displayName);
+    ~AudioFilter() override;
+
+    // Identity.
+    UTF16String GetComponentID() const { return mComponentID; }
+    UTF16String GetDisplayName() const { return mDisplayName; }
+    void SetDisplayName(const UTF16String& name) { mDisplayName = name; }
+
+    // Processing context.
+    virtual void SetAudioFilterHost(IAudioFilterHost* host);
+    IAudioFilterHost* GetAudioFilterHost() const { return mHost; }
+    virtual void SetSampleRate(float sampleRate);
+    float GetSampleRate() const { return mSampleRate; }
+    virtual void SetBlockSize(int blockSize);
+    int GetBlockSize() const { return mBlockSize; }
+    virtual int GetMaxProcessingBlockSize() const;
+    virtual void SetCurrentOffset(long long offset);
+
+    /// One block on the audio thread: channel pointers of the filter's own inputs and outputs.
+    virtual void Process(float** inputs, float** outputs, int frameCount);
+    /// One block in the application's target format (inputs: main then side-chain target channels,
+    /// outputs: main target channels) through the channel maps; plain Process when maps are off.
+    /// Allocates nothing, locks nothing. frameCount above the block size of the last Resume is refused.
+    virtual void ProcessWithMapping(float** inputs, float** outputs, int frameCount);
+    virtual bool IsOfflineProcess() const;
+    virtual bool IsGenerator() const;
+    virtual void SetSelectionLeft(double seconds);
+    virtual double GetSelectionLeft() const;
+    virtual void SetCurrentDuration(double seconds);
+    virtual double GetCurrentDuration() const;
+    virtual double GetProcessedDuration() const;
+    virtual double GetProcessedScale() const;
+    virtual int GetMaxOutputBlockSize(int inputBlockSize) const;
+    virtual int GetTail() const;
+    virtual int OfflineProcess(float** inputs, float** outputs, int inputFrames, int outputFrames, int flags);
+    virtual bool OfflineProcessFinished();
+    /// Deactivates; derived filters call the base version as part of their own.
+    virtual void Suspend();
+    /// Activates and rebuilds the channel-map working arrays; derived filters call the base version.
+    virtual void Resume();
+    virtual void SetDoSpectral(bool doSpectral);
+    virtual void SetPreviewMode(bool preview);
+
+    // Parameters.
+    virtual int GetParameterCount() const;
+    /// SetParameter, then the automated-parameter-change signal.
+    virtual void SetParameterAutomated(int index, float value);
+    virtual void SetParameter(int index, float value);
+    virtual float GetParameter(int index) const;
+    /// Description of one parameter; null in the base and for an index out of range.
+    virtual boost::intrusive_ptr<AudioFilterParameterInfo> GetParameterInfo(int index) const;
+    /// The value as text: six significant digits, general notation.
+    virtual UTF16String GetParameterString(int index) const;
+    virtual unsigned int GetCurveData(int index, unsigned int points, std::vector<float>& curve);
+
+    // Presets.
+    virtual float GetCurrentPresetVersion() const;
+    virtual bool DoPresetsUseChunkData() const;
+    /// Replaces the list's contents with one factory-reference preset per named factory program.
+    virtual void GetFactoryDefaultPresets(PresetList& list) const;
+    virtual int GetNumFactoryPresets() const;
+    virtual UTF16String GetFactoryPresetName(int index) const;
+    virtual void SetFactoryPreset(int index);
+    /// Restores a record made by SaveSettings, with the loading-settings flag set meanwhile. False,
+    /// with the filter unchanged, for a record of another version or type or with missing or
+    /// malformed state.
+    virtual bool LoadSettings(const PresetData& preset);
+    /// Replaces the record's contents with this filter's state: a chunk or the parameter list.
+    virtual void SaveSettings(PresetData& preset) const;
+    /// Filters that keep their state as a chunk override both; the base refuses.
+    virtual bool LoadChunkData(const PresetData& preset);
+    /// Marks the record as a chunk of the current version; false in the base (no chunk written).
+    virtual bool SaveChunkData(PresetData& preset) const;
+    virtual bool LoadCustomData(const PresetData& preset);
+    virtual bool ArePresetsSafeForPlayback() const;
+
+    /// Latency in frames.
+    virtual int GetInitialDelay() const;
+    /// Derived filters try to adopt one layout per input and per output bus.
+    virtual void RequestIOConfiguration(const std::vector<std::vector<AudioChannelDescription>>& inputs,
+                                        const std::vector<std::vector<AudioChannelDescription>>& outputs);
+    virtual bool CanUseSideChaining() const;
+    virtual bool HasCustomEditor() const;
+    /// The filter's own editor, not yet open; null when it has none.
+    virtual boost::intrusive_ptr<AudioFilterEditor> CreateCustomEditor();
+    /// A new, independent, suspended filter of the same component with this filter's I/O
+    /// configuration, sample rate, settings, preset name, channel maps and target buses. Null when
+    /// the component can no longer be created. Block size, host and signal connections are not copied.
+    virtual boost::intrusive_ptr<AudioFilter> Clone() const;
+    virtual bool IsZombie() const;
+    /// Fires the editing-state-change signal with (index, true).
+    virtual void BeginEditing(int index);
+    /// Fires the editing-state-change signal with (index, false).
+    virtual void EndEditing(int index);
+    virtual void StartLoadingSettings();
+    virtual void FinishLoadingSettings(bool success);
+    /// The catalogue record of this filter's class for a scanned module; null in the base.
+    virtual boost::intrusive_ptr<AudioFilterDescriptor> CreateFilterDescriptor(const PluginLocator& locator,
+                                                                               bool isApplicationPlugIn);
+
+    // Buses.
+    const std::vector<AudioFilterBusDescription>& GetInputBuses() const { return mInputBuses; }
+    const std::vector<AudioFilterBusDescription>& GetOutputBuses() const { return mOutputBuses; }
+    /// Replaces both out-vectors with copies of the buses.
+    void GetBusConfiguration(std::vector<AudioFilterBusDescription>& inputs,
+                             std::vector<AudioFilterBusDescription>& outputs) const;
+    unsigned int GetNumberOfInputChannels() const;
+    unsigned int GetNumberOfOutputChannels() const;
+
+    // State.
+    bool IsSuspended() const { return mSuspended.load(std::memory_order_acquire); }
+    const std::pair<UTF16String, bool>& GetPresetNameAndDirtyState() const { return mPresetNameAndDirtyState; }
+    void SetPresetNameAndDirtyState(const std::pair<UTF16String, bool>& state) { mPresetNameAndDirtyState = state; }
+    /// A change stamp: compare with a value seen earlier to learn whether any parameter changed since.
+    std::int32_t GetParameterDirtyCount() const { return mParameterDirtyCount.load(std::memory_order_relaxed); }
+    void BumpParameterDirtyCount();
+    bool GetHasHighLatency() const { return mHasHighLatency; }
+    void SetHasHighLatency(bool value) { mHasHighLatency = value; }
+    bool GetHasHighCPU() const { return mHasHighCPU; }
+    void SetHasHighCPU(bool value) { mHasHighCPU = value; }
+    bool GetEditorVisible() const { return mEditorVisible; }
+    void SetEditorVisible(bool visible) { mEditorVisible = visible; }
+    kelcore::geom::RectT<long> GetEditorRect() const { return mEditorRect; }
+    void SetEditorRect(kelcore::geom::RectT<long> rect) { mEditorRect = rect; }
+    bool IsLoadingSettings() const { return mLoadingSettings; }
+
+    // Signals; slots run synchronously on the thread that made the change.
+    PresetChangedSignal& GetPresetChangedSignal() { return mPresetChangedSignal; }
+    AutomatedParameterChangeSignal& GetAutomatedParameterChangeSignal() { return mAutomatedParameterChangeSignal; }
+    EditingStateChangeSignal& GetEditingStateChangeSignal() { return mEditingStateChangeSignal; }
+    ChannelMapChangedSignal& GetChannelMapChangedSignal() { return mChannelMapChangedSignal; }
+    TargetFormatChangedSignal& GetTargetFormatChangedSignal() { return mTargetFormatChangedSignal; }
+    SuspendedStateChangedSignal& GetSuspendedStateChangedSignal() { return mSuspendedStateChangedSignal; }
+
+    // Target format and channel maps.
+    /// Sets the main target bus's layout, then fires the target-format-changed signal. Takes effect at the next Resume.
+    void SetChannelMapTargetChannelLayout(const std::vector<AudioChannelDescription>& layout);
+    std::vector<AudioChannelDescription> GetChannelMapTargetChannelLayout() const;
+    void SetMainTargetBus(const AudioFilterBusDescription& bus);
+    AudioFilterBusDescription GetMainTargetBus() const;
+    void SetSideChainTargetBus(const AudioFilterBusDescription& bus);
+    AudioFilterBusDescription GetSideChainTargetBus() const;
+    unsigned int GetSideChainTargetBusChannelCount() const;
+    bool GetUseChannelMap() const { return mUseChannelMap.load(std::memory_order_relaxed); }
+    /// Only sets the flag; the working arrays follow at the next Resume.
+    void SetUseChannelMap(bool use) { mUseChannelMap.store(use, std::memory_order_relaxed); }
+
+    /// Copy of the input (true) or output (false) map.
+    ChannelMap GetChannelMap(bool input) const;
+    /// Replaces a map and fires the channel-map-changed signal (also when nothing changed).
+    void SetChannelMap(const ChannelMap& map, bool input);
+    /// Maps one filter channel to a target channel, taking the target away from any other filter channel.
+    void AssignChannelMapping(bool input, int filterChannel, int targetChannel);
+    void RemoveChannelMapping(bool input, int filterChannel);
+    /// Identity over the common channel count; no signal.
+    void SetDefaultChannelMap(bool input);
+    /// Empty, or the identity over equal channel counts.
+    bool IsChannelMapDefault(bool input) const;
+    /// Connects the side-chain target channels, in order, to the first free filter inputs.
+    void AutoConnectSideChainChannels(bool replace);
+    /// A map matching channel roles of the first bus against the target; identity when no role matches.
+    static ChannelMap BuildBestFitChannelMap(const std::vector<AudioFilterBusDescription>& buses,
+                                             const std::vector<AudioChannelDescription>& targetLayout);
+    /// Writes both maps under "InputMapping" and "OutputMapping"; false when maps are off or list is null.
+    bool SaveChannelMapSettings(kelcore::proplist::PropList* list) const;
+    /// Reads both maps; false when maps are off, a child is missing or an entry is incomplete.
+    bool LoadChannelMapSettings(const kelcore::proplist::PropList* list);
+
+protected:
+    /// Applies the record's parameter list through SetParameterAutomated. False, changing nothing,
+    /// when the list is missing or malformed, longer than GetParameterCount() or holds a non-finite value.
+    virtual bool LoadParams(const PresetData& preset);
+    /// GetParameter of every index, in order; replaces the out-list.
+    virtual void SaveParams(std::list<float>& values) const;
+
+    void AddInputBus(const AudioFilterBusDescription& bus);
+    void AddOutputBus(const AudioFilterBusDescription& bus);
+    void AddInputBuses(const std::vector<AudioFilterBusDescription>& buses);
+    void AddOutputBuses(const std::vector<AudioFilterBusDescription>& buses);
+    void ClearInputBusConfiguration();
+    void ClearOutputBusConfiguration();
+    void ClearBusConfiguration();
+
+private:
+    void BuildChannelMaps();
+    void UpdateChannelMapArraysForRendering();
+    void ChangeChannelMap(bool input, const std::function<void(ChannelMap&)>& change);
+    ChannelMap& MapFor(bool input) { return input ? mInputChannelMap : mOutputChannelMap; }
+    const ChannelMap& MapFor(bool input) const { return input ? mInputChannelMap : mOutputChannelMap; }
+
+    PresetChangedSignal mPresetChangedSignal;
+    AutomatedParameterChangeSignal mAutomatedParameterChangeSignal;
+    EditingStateChangeSignal mEditingStateChangeSignal;
+    ChannelMapChangedSignal mChannelMapChangedSignal;
+    TargetFormatChangedSignal mTargetFormatChangedSignal;
+    SuspendedStateChangedSignal mSuspendedStateChangedSignal;
+
+    UTF16String mComponentID;
+    UTF16String mDisplayName;
+    IAudioFilterHost* mHost = nullptr;
+    float mSampleRate = 0.0f;
+    double mSelectionLeft = 0.0;
+    double mCurrentDuration = 0.0;
+    int mBlockSize = 0;
+    std::vector<AudioFilterBusDescription> mInputBuses;
+    std::vector<AudioFilterBusDescription> mOutputBuses;
+    std::atomic<bool> mSuspended{true};
+    std::pair<UTF16String, bool> mPresetNameAndDirtyState{UTF16String(), false};
+    // Bumped from whichever thread changes a parameter; a stamp, so relaxed is enough.
+    std::atomic<std::int32_t> mParameterDirtyCount{0};
+    bool mHasHighLatency = false;
+    bool mHasHighCPU = false;
+    bool mEditorVisible = false;
+    kelcore::geom::RectT<long> mEditorRect;
+    bool mLoadingSettings = false;
+
+    ChannelMap mInputChannelMap;
+    ChannelMap mOutputChannelMap;
+    AudioFilterBusDescription mMainTargetBus;
+    AudioFilterBusDescription mSideChainTargetBus{UTF16String(), {}, AudioFilterBusDescription::kSideChain};
+    mutable boost::recursive_mutex mChannelMapLock;
+    boost::intrusive_ptr<DelayLine> mPassThroughDelayLine;
+    ChannelIndexArray mInputSourceIndices;
+    ChannelIndexArray mOutputTargetIndices;
+    ChannelIndexArray mPassThroughChannels;
+    ChannelIndexArray mClearedChannels;
+    std::vector<float*> mInputPointers;
+    std::vector<float*> mOutputPointers;
+    // The first M target inputs as handed to the delay line, null channels replaced by silence.
+    std::vector<float*> mDelayInputPointers;
+    std::vector<float> mSilentInputBuffer;
+    std::vector<float> mDiscardOutputBuffer;
+    std::atomic<bool> mUseChannelMap{false};
+    // Target channel counts and block size the working arrays were built for: the audio path uses
+    // these, not the target buses, which the application may change before the next Resume.
+    int mRenderMainChannels = 0;
+    int mRenderInputTargets = 0;
+    int mRenderBlockSize = 0;
+    bool mChannelMapsBuilt = false;
+};
+
+} // namespace kelaudiofilterhost

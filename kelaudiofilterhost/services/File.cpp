@@ -1,0 +1,402 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/services/File.h"
+
+#include "kelaudiofilterhost/services/Trace.h"
+
+#include <boost/locale/utf.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kelcore::filesupport {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "a/b/" and "a/b" name the same thing; the trailing separator is dropped (but "/" stays).
+fs::path WithoutTrailingSeparator(fs::path path)
+{
+    if (!path.has_filename() && path.has_relative_path()) {
+        return path.parent_path();
+    }
+    return path;
+}
+
+// Absolute and lexically normal, without looking at the file system beyond the current directory.
+fs::path Normalised(const fs::path& path)
+{
+    if (path.empty()) {
+        return path;
+    }
+    fs::path absolute = path;
+    if (!path.is_absolute()) {
+        std::error_code error;
+        absolute = fs::absolute(path, error);
+        if (error) {
+            absolute = path;
+        }
+    }
+    return WithoutTrailingSeparator(absolute.lexically_normal());
+}
+
+bool IsWellFormedUtf8(std::string_view text)
+{
+    namespace utf = boost::locale::utf;
+    const char* it = text.data();
+    const char* end = it + text.size();
+    while (it != end) {
+        if (static_cast<unsigned char>(*it) < 0x80) {
+            ++it;
+            continue;
+        }
+        const utf::code_point cp = utf::utf_traits<char>::decode(it, end);
+        if (cp == utf::illegal || cp == utf::incomplete) {
+            return false;
+        }
+    }
+    return true;
+}
+
+using DirectoryId = std::pair<dev_t, ino_t>;
+
+bool GetDirectoryId(const fs::path& path, DirectoryId& id)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return false;
+    }
+    id = {info.st_dev, info.st_ino};
+    return true;
+}
+
+using Visitor = std::function<WalkAction(const fs::path&, bool)>;
+
+// Depth first, each directory's entries in name order. Directories are identified by device and
+// inode, so a link back up the tree is reported but not entered a second time.
+class Walker {
+public:
+    Walker(bool recursive, const Visitor& visitor) : mRecursive(recursive), mVisitor(visitor) {}
+
+    void Run(const fs::path& root)
+    {
+        DirectoryId id;
+        if (!GetDirectoryId(root, id)) {
+            return;
+        }
+        mVisited.insert(id);
+        WalkDirectory(root);
+    }
+
+private:
+    struct Item {
+        fs::path path;
+        bool isDirectory;
+    };
+
+    void WalkDirectory(const fs::path& directory)
+    {
+        std::vector<Item> items = ListDirectory(directory);
+        for (const Item& item : items) {
+            const WalkAction action = mVisitor(item.path, item.isDirectory);
+            if (action == WalkAction::Stop) {
+                mStopped = true;
+                return;
+            }
+            if (!item.isDirectory || !mRecursive || action == WalkAction::SkipChildren) {
+                continue;
+            }
+            DirectoryId id;
+            if (GetDirectoryId(item.path, id) && mVisited.insert(id).second) {
+                WalkDirectory(item.path);
+                if (mStopped) {
+                    return;
+                }
+            }
+        }
+    }
+
+    static std::vector<Item> ListDirectory(const fs::path& directory)
+    {
+        std::vector<Item> items;
+        std::error_code error;
+        fs::directory_iterator it(directory, error);
+        if (error) {
+            KAFH_TRACE("Dir::Walk", 5, "\"" << directory.native() << "\": not readable: " << error.message());
+            return items;
+        }
+        for (; it != fs::directory_iterator(); it.increment(error)) {
+            const fs::path& path = it->path();
+            if (!IsWellFormedUtf8(path.filename().native())) {
+                KAFH_TRACE("Dir::Walk", 5, "\"" << path.native() << "\": name is not UTF-8, skipped");
+                continue;
+            }
+            std::error_code statusError;
+            const fs::file_status status = it->status(statusError);
+            if (statusError || !fs::exists(status)) {
+                continue;
+            }
+            items.push_back(Item{path, fs::is_directory(status)});
+        }
+        if (error) {
+            KAFH_TRACE("Dir::Walk", 5, "\"" << directory.native() << "\": listing stopped: " << error.message());
+        }
+        // Siblings share their parent, so path order is name order (bytes, unsigned).
+        std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.path < b.path; });
+        return items;
+    }
+
+    bool mRecursive;
+    const Visitor& mVisitor;
+    std::set<DirectoryId> mVisited;
+    bool mStopped = false;
+};
+
+bool WriteAll(int fd, std::string_view contents)
+{
+    while (!contents.empty()) {
+        const ssize_t written = ::write(fd, contents.data(), contents.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        contents.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// A name in the target's directory no other writer uses: process id and a per-process counter,
+// with O_EXCL settling any clash with a leftover of an earlier process.
+int CreateTemporaryFile(const fs::path& target, fs::path& temporary)
+{
+    static std::atomic<unsigned> counter{0};
+    const std::string name = target.filename().native();
+    const std::string stem = name.size() <= 200 ? name : std::string("kafh");
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temporaryName = ".";
+        temporaryName += stem;
+        temporaryName += '.';
+        temporaryName += std::to_string(::getpid());
+        temporaryName += '.';
+        temporaryName += std::to_string(counter++);
+        temporaryName += ".tmp";
+        temporary = target.parent_path();
+        temporary /= temporaryName;
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+void SyncDirectory(const fs::path& directory)
+{
+    const int fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+fs::path ToPath(const UTF16String& path)
+{
+    return fs::path(UTF16to8(path));
+}
+
+UTF16String FromPath(const fs::path& path)
+{
+    return UTF8to16(path.native());
+}
+
+File::File(const UTF16String& path) : mPath(ToPath(path)) {}
+
+File::File(fs::path path) : mPath(std::move(path)) {}
+
+File::File(const Dir& parent, const UTF16String& name) : mPath(parent.GetPath() / ToPath(name)) {}
+
+bool File::Exists() const
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(mPath, error);
+    return !mPath.empty() && !error && fs::exists(status) && !fs::is_directory(status);
+}
+
+UTF16String File::FullPath() const
+{
+    return FromPath(Normalised(mPath));
+}
+
+UTF16String File::GetName() const
+{
+    return FromPath(WithoutTrailingSeparator(mPath).filename());
+}
+
+UTF16String File::GetTitle() const
+{
+    return FromPath(WithoutTrailingSeparator(mPath).stem());
+}
+
+UTF16String File::GetExtension() const
+{
+    return FromPath(WithoutTrailingSeparator(mPath).extension());
+}
+
+Dir File::Parent() const
+{
+    return mPath.empty() ? Dir() : Dir(Normalised(mPath).parent_path());
+}
+
+Dir::Dir(const UTF16String& path) : mPath(ToPath(path)) {}
+
+Dir::Dir(fs::path path) : mPath(std::move(path)) {}
+
+Dir::Dir(const Dir& parent, const UTF16String& relativePath) : mPath(parent.mPath / ToPath(relativePath)) {}
+
+bool Dir::Exists() const
+{
+    std::error_code error;
+    return !mPath.empty() && fs::is_directory(mPath, error);
+}
+
+UTF16String Dir::FullPath() const
+{
+    return FromPath(Normalised(mPath));
+}
+
+UTF16String Dir::GetName() const
+{
+    return FromPath(WithoutTrailingSeparator(mPath).filename());
+}
+
+Dir Dir::Parent() const
+{
+    return mPath.empty() ? Dir() : Dir(Normalised(mPath).parent_path());
+}
+
+bool Dir::Create() const
+{
+    if (mPath.empty()) {
+        return false;
+    }
+    std::error_code error;
+    fs::create_directories(mPath, error);
+    return Exists();
+}
+
+std::vector<File> Dir::GetFiles(bool recursive) const
+{
+    std::vector<File> files;
+    Walk(recursive, [&files](const fs::path& path, bool isDirectory) {
+        if (!isDirectory) {
+            files.emplace_back(path);
+        }
+        return WalkAction::Continue;
+    });
+    return files;
+}
+
+std::vector<Dir> Dir::GetSubDirs(bool recursive) const
+{
+    std::vector<Dir> dirs;
+    Walk(recursive, [&dirs](const fs::path& path, bool isDirectory) {
+        if (isDirectory) {
+            dirs.emplace_back(path);
+        }
+        return WalkAction::Continue;
+    });
+    return dirs;
+}
+
+void Dir::Walk(bool recursive, const std::function<WalkAction(const fs::path&, bool)>& visitor) const
+{
+    if (mPath.empty() || !visitor) {
+        return;
+    }
+    Walker(recursive, visitor).Run(mPath);
+}
+
+Dir Dir::AppDir()
+{
+    std::error_code error;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    if (error) {
+        KAFH_TRACE("Dir::AppDir", 5, "/proc/self/exe: " << error.message());
+        return Dir();
+    }
+    return Dir(executable.parent_path());
+}
+
+Dir Dir::CommonFilesDir()
+{
+    return Dir(fs::path("/usr/lib"));
+}
+
+int CompareFileNames(const UTF16String& a, const UTF16String& b)
+{
+    if (a == b) {
+        return 0;
+    }
+    const int order = FromPath(Normalised(ToPath(a))).compare(FromPath(Normalised(ToPath(b))));
+    return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
+
+bool WriteFileAtomically(const fs::path& target, std::string_view contents)
+{
+    if (target.empty() || !target.has_filename()) {
+        return false;
+    }
+    fs::path temporary;
+    const int fd = CreateTemporaryFile(target, temporary);
+    if (fd < 0) {
+        const int error = errno;
+        KAFH_TRACE("WriteFileAtomically", 5, "\"" << target.native() << "\": no temporary file: " << std::strerror(error));
+        return false;
+    }
+    // Keep the permissions of the file being replaced; a new file gets the usual 0666 less umask.
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        ::fchmod(fd, existing.st_mode & 07777);
+    }
+    const char* failedStep = nullptr;
+    int error = 0;
+    if (!WriteAll(fd, contents)) {
+        failedStep = "write";
+        error = errno;
+    } else if (::fsync(fd) != 0) {
+        failedStep = "fsync";
+        error = errno;
+    }
+    if (::close(fd) != 0 && !failedStep) {
+        failedStep = "close";
+        error = errno;
+    }
+    if (!failedStep && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        failedStep = "rename";
+        error = errno;
+    }
+    if (failedStep) {
+        ::unlink(temporary.c_str());
+        KAFH_TRACE("WriteFileAtomically", 5,
+                   "\"" << target.native() << "\": " << failedStep << " failed: " << std::strerror(error));
+        return false;
+    }
+    SyncDirectory(target.parent_path());
+    return true;
+}
+
+} // namespace kelcore::filesupport

@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "kelaudiofilterhost/services/Strings.h"
+
+#include <filesystem>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+namespace kelcore::filesupport {
+
+class Dir;
+
+/// A file path. Paths are UTF-16 at the interface and UTF-8 on disk.
+class File {
+public:
+    File() = default;
+    explicit File(const UTF16String& path);
+    explicit File(std::filesystem::path path);
+    File(const Dir& parent, const UTF16String& name);
+
+    /// True when something that is not a directory exists at the path.
+    bool Exists() const;
+    /// Absolute, lexically normalised path.
+    UTF16String FullPath() const;
+    /// File name with its extension ("Gain.so").
+    UTF16String GetName() const;
+    /// File name without its last extension ("Gain").
+    UTF16String GetTitle() const;
+    /// Last extension with its dot (".so"); empty when there is none.
+    UTF16String GetExtension() const;
+    Dir Parent() const;
+    const std::filesystem::path& GetPath() const { return mPath; }
+    bool IsEmpty() const { return mPath.empty(); }
+
+private:
+    std::filesystem::path mPath;
+};
+
+/// What a directory walk does after visiting an entry.
+enum class WalkAction { Continue, SkipChildren, Stop };
+
+/// A directory path.
+class Dir {
+public:
+    Dir() = default;
+    explicit Dir(const UTF16String& path);
+    explicit Dir(std::filesystem::path path);
+    Dir(const Dir& parent, const UTF16String& relativePath);
+
+    bool Exists() const;
+    UTF16String FullPath() const;
+    UTF16String GetName() const;
+    Dir Parent() const;
+    const std::filesystem::path& GetPath() const { return mPath; }
+    /// Creates the directory and its parents; true when it exists afterwards.
+    bool Create() const;
+
+    /// Files directly in the directory (recursive false) or in the whole tree, sorted by path.
+    /// Unreadable directories are skipped; symbolic-link loops are entered once. Names that are not
+    /// well-formed UTF-8 cannot be named in UTF-16 again, so such entries (and what lies below them)
+    /// are left out, with a trace line; so are dangling symbolic links.
+    std::vector<File> GetFiles(bool recursive) const;
+    /// Sub-directories, likewise.
+    std::vector<Dir> GetSubDirs(bool recursive) const;
+    /// Visits every entry (files and directories) in path order, depth first. The visitor gets the
+    /// entry's path and whether it is a directory; SkipChildren keeps the walk out of a directory.
+    /// Unreadable directories are skipped; a directory reached again through links is not entered twice;
+    /// names that are not UTF-8 and dangling links are left out. Never throws (unless the visitor does).
+    void Walk(bool recursive, const std::function<WalkAction(const std::filesystem::path&, bool isDirectory)>& visitor) const;
+
+    /// Directory of the running executable.
+    static Dir AppDir();
+    /// The machine-wide directory for shared components ("/usr/lib").
+    static Dir CommonFilesDir();
+
+private:
+    std::filesystem::path mPath;
+};
+
+/// Negative, 0 or positive; 0 when both name the same file. Compares the lexically normalised
+/// absolute paths (relative ones taken against the current directory, a trailing separator dropped)
+/// by UTF-16 code units, without touching the file system; the same rule orders and equates.
+int CompareFileNames(const UTF16String& a, const UTF16String& b);
+
+/// UTF-16 path to a file-system path (UTF-8 bytes) and back; bytes that are not UTF-8 become U+FFFD.
+std::filesystem::path ToPath(const UTF16String& path);
+UTF16String FromPath(const std::filesystem::path& path);
+
+/// Replaces the file's contents atomically: writes a uniquely named temporary file in the same
+/// directory, flushes it to disk and renames it over the target. On any failure the temporary file
+/// is removed, the old file stays as it was, and the result is false.
+bool WriteFileAtomically(const std::filesystem::path& target, std::string_view contents);
+
+} // namespace kelcore::filesupport

@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "kelaudiofilterhost/framework/AudioFilter.h"
+
+#include <boost/intrusive_ptr.hpp>
+
+#include <vector>
+
+namespace kelaudiofilterhost::testing {
+
+/// An internal filter for tests: buses as given; output channel c = input channel c (or 0 when the
+/// filter has fewer inputs) times a gain, delayed by a settable latency. Keeps its own delay
+/// memory sized in Resume, so Process allocates nothing.
+class DelayingGainFilter : public AudioFilter {
+public:
+    DelayingGainFilter(std::vector<AudioFilterBusDescription> inputs, std::vector<AudioFilterBusDescription> outputs,
+                       int latency = 0)
+        : AudioFilter(u"test:delaying-gain", u"Delaying gain"), mLatency(latency)
+    {
+        AddInputBuses(inputs);
+        AddOutputBuses(outputs);
+    }
+
+    void SetLatency(int latency) { mLatency = latency; }
+    int GetInitialDelay() const override { return mLatency; }
+    int GetParameterCount() const override { return 1; }
+    void SetParameter(int index, float value) override
+    {
+        if (index == 0) {
+            mGain = value;
+        }
+        AudioFilter::SetParameter(index, value);
+    }
+    float GetParameter(int index) const override { return index == 0 ? mGain : 0.0f; }
+
+    void Resume() override
+    {
+        const auto channels = GetNumberOfOutputChannels();
+        mHistory.assign(channels, std::vector<float>(static_cast<std::size_t>(mLatency) + 1, 0.0f));
+        mHistoryPosition = 0;
+        AudioFilter::Resume();
+    }
+
+    void Process(float** inputs, float** outputs, int frameCount) override
+    {
+        ++mProcessCalls;
+        const auto inputChannels = GetNumberOfInputChannels();
+        const auto length = mHistory.empty() ? 0 : mHistory.front().size();
+        for (int i = 0; i < frameCount; ++i) {
+            for (std::size_t c = 0; c < mHistory.size(); ++c) {
+                const float in = c < inputChannels ? inputs[c][i] * mGain : 0.0f;
+                auto& ring = mHistory[c];
+                ring[mHistoryPosition] = in;
+                outputs[c][i] = ring[(mHistoryPosition + 1) % length];
+            }
+            mHistoryPosition = length > 0 ? (mHistoryPosition + 1) % length : 0;
+        }
+    }
+
+    int GetProcessCalls() const { return mProcessCalls; }
+
+private:
+    int mLatency;
+    float mGain = 1.0f;
+    std::vector<std::vector<float>> mHistory;
+    std::size_t mHistoryPosition = 0;
+    int mProcessCalls = 0;
+};
+
+inline AudioFilterBusDescription StereoBus(AudioFilterBusDescription::Type type = AudioFilterBusDescription::kMain)
+{
+    return AudioFilterBusDescription::CreateStereo(u"Stereo", type);
+}
+
+inline AudioFilterBusDescription MonoBus(AudioFilterBusDescription::Type type = AudioFilterBusDescription::kMain)
+{
+    return AudioFilterBusDescription::CreateMono(u"Mono", type);
+}
+
+} // namespace kelaudiofilterhost::testing
