@@ -135,8 +135,9 @@ void SaveCandidate(benchmark::State& state)
     }
 }
 
-// pugixml writing the same document with the same guarantee: a temporary file in the same
-// directory, flushed to disk, renamed over the target.
+// pugixml writing the same document (parsed from the catalogue's file beforehand) with the same
+// guarantee as the catalogue's save: a temporary file in the same directory, flushed to disk and
+// renamed over the target. Without the flush the comparison would measure the disk, not the code.
 void SaveBaseline(benchmark::State& state)
 {
     Fixture& fixture = Fixture::Get();

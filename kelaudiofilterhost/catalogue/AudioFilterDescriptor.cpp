@@ -104,15 +104,16 @@ void AudioFilterDescriptor::Read(const kelcore::proplist::PropList& record)
 
 void AudioFilterDescriptor::Write(kelcore::proplist::PropList& record) const
 {
-    record.SetValue("locator", mLocator.ToString());
-    record.SetValue("name", mName);
-    record.SetValue("vendor", mVendor);
-    record.SetValue("version", mVersion);
-    record.SetValue("category", static_cast<std::int32_t>(mCategory));
-    record.SetValue("id", mUniqueID);
-    record.SetValue("factory_guid", mFactoryGuid.AsUTF8String());
-    record.SetValue("enabled", mEnabled);
-    record.SetValue("synth", mSynth);
+    records::RecordWriter writer(record, 9);
+    writer.Set("category", static_cast<std::int32_t>(mCategory));
+    writer.Set("enabled", mEnabled);
+    writer.Set("factory_guid", mFactoryGuid.AsUTF8String());
+    writer.Set("id", mUniqueID);
+    writer.Set("locator", mLocator.ToString());
+    writer.Set("name", mName);
+    writer.Set("synth", mSynth);
+    writer.Set("vendor", mVendor);
+    writer.Set("version", mVersion);
 }
 
 } // namespace kelaudiofilterhost

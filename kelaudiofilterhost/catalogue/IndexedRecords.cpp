@@ -98,6 +98,50 @@ void SetIndexedChildren(PropList& list, std::string_view base, std::vector<PropL
     list.Normalize();
 }
 
+RecordWriter::RecordWriter(PropList& record, std::size_t count) : mRecord(record), mAppend(record.IsEmpty())
+{
+    if (mAppend) {
+        mRecord.Reserve(count);
+    }
+}
+
+RecordWriter::~RecordWriter()
+{
+    if (mAppend) {
+        mRecord.Normalize();
+    }
+}
+
+void RecordWriter::Set(std::string_view key, bool value)
+{
+    mAppend ? mRecord.AppendUnchecked(UTF8String(key), value) : mRecord.SetValue(key, value);
+}
+
+void RecordWriter::Set(std::string_view key, std::int32_t value)
+{
+    mAppend ? mRecord.AppendUnchecked(UTF8String(key), value) : mRecord.SetValue(key, value);
+}
+
+void RecordWriter::Set(std::string_view key, std::uint32_t value)
+{
+    mAppend ? mRecord.AppendUnchecked(UTF8String(key), value) : mRecord.SetValue(key, value);
+}
+
+void RecordWriter::Set(std::string_view key, UTF8String value)
+{
+    mAppend ? mRecord.AppendUnchecked(UTF8String(key), std::move(value)) : mRecord.SetValue(key, value);
+}
+
+void RecordWriter::Set(std::string_view key, const UTF16String& value)
+{
+    // Catalogue texts are nearly always ASCII, which narrows without encoding.
+    if (std::all_of(value.begin(), value.end(), [](char16_t c) { return c < 0x80; })) {
+        Set(key, UTF8String(value.begin(), value.end()));
+    } else {
+        Set(key, kelcore::UTF16to8(value));
+    }
+}
+
 bool GetValue(const PropList::Value* slot, bool& value)
 {
     const auto* stored = slot ? std::get_if<bool>(slot) : nullptr;

@@ -29,6 +29,27 @@ const kelcore::proplist::PropList* ChildOf(const kelcore::proplist::PropList::En
 void SetIndexedChildren(kelcore::proplist::PropList& list, std::string_view base,
                         std::vector<kelcore::proplist::PropList>&& children);
 
+/// Writes the values of one record. Into an empty record the values are appended in one go (the
+/// keys must then come in ascending byte order); into a filled one each key is set as usual.
+class RecordWriter {
+public:
+    RecordWriter(kelcore::proplist::PropList& record, std::size_t count);
+    RecordWriter(const RecordWriter&) = delete;
+    RecordWriter& operator=(const RecordWriter&) = delete;
+    /// Restores the record's order should keys have come out of order.
+    ~RecordWriter();
+
+    void Set(std::string_view key, bool value);
+    void Set(std::string_view key, std::int32_t value);
+    void Set(std::string_view key, std::uint32_t value);
+    void Set(std::string_view key, UTF8String value);
+    void Set(std::string_view key, const UTF16String& value);
+
+private:
+    kelcore::proplist::PropList& mRecord;
+    bool mAppend;
+};
+
 /// The values of a small record under the given keys (ascending byte order), found in one pass
 /// over the record's sorted entries: a catalogue has tens of thousands of records, and a search per
 /// key is most of the cost of reading one. Null where the key is absent or holds a child list.

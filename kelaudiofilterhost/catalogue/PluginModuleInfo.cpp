@@ -39,13 +39,14 @@ void PluginModuleInfo::Read(const kelcore::proplist::PropList& record)
 
 void PluginModuleInfo::Write(kelcore::proplist::PropList& record) const
 {
-    record.SetValue("locator", mLocator.ToString());
-    record.SetValue("name", mName);
-    record.SetValue("vendor", mVendor);
-    record.SetValue("version", mVersion);
-    record.SetValue("type", static_cast<std::int32_t>(mType));
-    record.SetValue("enabled", mEnabled);
-    record.SetValue("isShell", mIsShell);
+    records::RecordWriter writer(record, 7);
+    writer.Set("enabled", mEnabled);
+    writer.Set("isShell", mIsShell);
+    writer.Set("locator", mLocator.ToString());
+    writer.Set("name", mName);
+    writer.Set("type", static_cast<std::int32_t>(mType));
+    writer.Set("vendor", mVendor);
+    writer.Set("version", mVersion);
 }
 
 } // namespace kelaudiofilterhost
