@@ -29,14 +29,15 @@ const kelcore::proplist::PropList* ChildOf(const kelcore::proplist::PropList::En
 void SetIndexedChildren(kelcore::proplist::PropList& list, std::string_view base,
                         std::vector<kelcore::proplist::PropList>&& children);
 
-/// Writes the values of one record. Into an empty record the values are appended in one go (the
-/// keys must then come in ascending byte order); into a filled one each key is set as usual.
+/// Writes the values of one record. Into an empty record the values are appended and put in order
+/// once at the end (cheapest when keys come in ascending byte order); into a filled one each key is
+/// set as usual.
 class RecordWriter {
 public:
     RecordWriter(kelcore::proplist::PropList& record, std::size_t count);
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;
-    /// Restores the record's order should keys have come out of order.
+    /// Puts appended keys in order.
     ~RecordWriter();
 
     void Set(std::string_view key, bool value);
@@ -52,7 +53,7 @@ private:
 
 /// The values of a small record under the given keys (ascending byte order), found in one pass
 /// over the record's sorted entries: a catalogue has tens of thousands of records, and a search per
-/// key is most of the cost of reading one. Null where the key is absent or holds a child list.
+/// key is most of the cost of reading one.
 template <std::size_t N> class RecordValues {
 public:
     RecordValues(const kelcore::proplist::PropList& record, const std::array<std::string_view, N>& keys)

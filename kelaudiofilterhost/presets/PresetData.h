@@ -5,6 +5,7 @@
 #include "kelaudiofilterhost/services/Strings.h"
 
 #include <boost/core/noncopyable.hpp>
+#include <boost/intrusive_ptr.hpp>
 #include <boost/signals2/signal.hpp>
 
 #include <cstdint>

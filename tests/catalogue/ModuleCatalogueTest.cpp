@@ -67,11 +67,36 @@ std::size_t ExternalDescriptorCount()
                                                   [](const auto& d) { return !d->IsInternal(); }));
 }
 
-std::string Xml(const PropList& list)
+// Property-list XML written by hand, so that files can hold what the writer never produces.
+std::string Value(const std::string& key, const char* type, const std::string& data)
 {
-    std::string xml;
-    kelcore::proplist::utils::WritePropList(list, xml);
-    return xml;
+    return "<value key=\"" + key + "\" type=\"" + type + "\" data=\"" + data + "\"/>";
+}
+
+std::string List(const std::string& key, const std::string& content)
+{
+    return "<list key=\"" + key + "\">" + content + "</list>";
+}
+
+std::string Document(const std::string& content)
+{
+    return "<?xml version=\"1.0\"?><proplist>" + content + "</proplist>";
+}
+
+std::string Count(const char* key, std::int64_t count)
+{
+    return Value(key, "int32", std::to_string(count));
+}
+
+std::string Module(const std::string& key, const std::string& locator, const std::string& name)
+{
+    return List(key, Value("locator", "string", locator) + Value("name", "string", name));
+}
+
+std::string PrivateConfiguration(const std::string& id)
+{
+    return Document(Count("num_descriptors", 1) +
+                    List("descriptor0", Value("id", "string", id) + Value("locator", "string", "2:/private.so")));
 }
 
 std::int32_t StoredModuleCount(const fs::path& file)
@@ -100,15 +125,14 @@ TEST(ModuleCatalogue, RoundTripsTechnologiesModulesAndDescriptors)
     ASSERT_TRUE(catalogue.SaveConfiguration(file, true));
 
     // The application's own descriptors replace all others; the file's identifiers they hold are dropped.
-    PropList privateList;
-    privateList.SetValue("num_descriptors", std::int32_t(1));
-    Descriptor(u"/private.so", u"2:0 m0")->Write(*privateList.CreateChild("descriptor0"));
     FreshCatalogue();
-    ASSERT_TRUE(catalogue.SetPrivatePluginConfiguration(Xml(privateList)));
+    ASSERT_TRUE(catalogue.SetPrivatePluginConfiguration(PrivateConfiguration("2:0 m0")));
     int signals = 0;
-    const auto connection = catalogue.GetPluginInfosChangedSignal().connect([&signals] { ++signals; });
-    ASSERT_TRUE(catalogue.LoadConfiguration(file));
-    connection.disconnect();
+    {
+        const boost::signals2::scoped_connection counting =
+            catalogue.GetPluginInfosChangedSignal().connect([&signals] { ++signals; });
+        ASSERT_TRUE(catalogue.LoadConfiguration(file));
+    }
     EXPECT_EQ(signals, 1);
     EXPECT_EQ(ExternalDescriptorCount(), 600u);
     EXPECT_EQ(AudioFilterDescriptorManager::GetInstance().GetComponentDescriptorForID(u"2:0 m0")->GetLocator().GetPath(),
@@ -135,45 +159,8 @@ TEST(ModuleCatalogue, RoundTripsTechnologiesModulesAndDescriptors)
 
 TEST(ModuleCatalogue, BadFilesGiveDefinedResults)
 {
-    const auto record = [](const UTF16String& locator, const UTF16String& name) {
-        PropList r;
-        r.SetValue("locator", locator);
-        r.SetValue("name", name);
-        r.SetValue("enabled", true);
-        return r;
-    };
-    const auto catalogueFile = [](std::int32_t moduleCount, std::vector<std::pair<std::string, PropList>> children,
-                                  std::uint32_t version = 2) {
-        PropList list;
-        list.SetValue("version", version);
-        list.SetValue("num_plugin_infos", moduleCount);
-        for (auto& [key, child] : children) {
-            *list.CreateChild(key) = std::move(child);
-        }
-        return Xml(list);
-    };
-    PropList huge;
-    huge.SetValue("version", std::uint32_t(2));
-    huge.SetValue("num_plugin_infos", std::int32_t(2147483647));
-    huge.SetValue("num_descriptors", std::int32_t(2147483647));
-    for (int i = 0; i < 2; ++i) {
-        *huge.CreateChild("plugin_info" + std::to_string(i)) = record(u"2:/h" + Number(i), u"h" + Number(i));
-        Descriptor(u"/h", u"2:" + Number(i) + u" h")->Write(*huge.CreateChild("descriptor" + std::to_string(i)));
-    }
-    PropList directories;
-    directories.SetValue("version", std::uint32_t(2));
-    directories.SetValue("num_tech_infos", std::int32_t(2));
-    PropList* tech = directories.CreateChild("tech_info0");
-    tech->SetValue("tech_type", std::int32_t(VST));
-    tech->SetValue("num_directories", std::int32_t(3));
-    tech->SetValue("directories0", UTF8String("/n1"));
-    tech->SetValue("directories1", UTF8String(""));
-    tech->SetValue("directories2", UTF8String("/n2"));
-    directories.CreateChild("tech_info1")->SetValue("tech_type", std::int32_t(7));
-    const std::string good = catalogueFile(1, {{"plugin_info0", record(u"2:/g", u"g")}});
-    PropList oddRecord = record(u"2:/w", u"w");
-    oddRecord.SetValue("name", std::int32_t(5));
-
+    const std::string v2 = Value("version", "uint32", "2");
+    const std::string good = Document(v2 + Count("num_plugin_infos", 1) + Module("plugin_info0", "2:/g", "g"));
     struct Case {
         const char* name;
         std::optional<std::string> text;
@@ -190,36 +177,45 @@ TEST(ModuleCatalogue, BadFilesGiveDefinedResults)
         {"empty", "", false, {}, defaults, 0, "malformed"},
         {"truncated", good.substr(0, good.size() / 2), false, {}, defaults, 0, "malformed"},
         {"not a property list", "<html><body/></html>", false, {}, defaults, 0, "version 0"},
-        {"version 1", catalogueFile(1, {{"plugin_info0", record(u"2:/g", u"g")}}, 1), false, {}, defaults, 0,
-         "version 1 is not 2"},
+        {"version 1", Document(Value("version", "uint32", "1") + Count("num_plugin_infos", 1) + Module("plugin_info0", "2:/g", "g")),
+         false, {}, defaults, 0, "version 1 is not 2"},
         {"good", good, true, {u"g"}, current, 0, nullptr},
-        {"huge counts", Xml(huge), true, {u"h0", u"h1"}, current, 2, "2147483647"},
-        {"negative count", catalogueFile(-5, {{"plugin_info0", record(u"2:/g", u"g")}}), true, {}, current, 0, "-5"},
+        {"huge counts",
+         Document(v2 + Count("num_plugin_infos", 2147483647) + Module("plugin_info0", "2:/h0", "h0") +
+                  Module("plugin_info1", "2:/h1", "h1") + Count("num_descriptors", 2147483647) +
+                  List("descriptor0", Value("id", "string", "2:0 h")) + List("descriptor1", Value("id", "string", "2:1 h"))),
+         true, {u"h0", u"h1"}, current, 2, "2147483647"},
+        {"negative count", Document(v2 + Count("num_plugin_infos", -5) + Module("plugin_info0", "2:/g", "g")), true, {},
+         current, 0, "-5"},
         {"duplicate locators",
-         catalogueFile(3, {{"plugin_info0", record(u"2:/a", u"a")}, {"plugin_info1", record(u"2:/b", u"b")},
-                           {"plugin_info2", record(u"2:/x/../a", u"a later")}}),
+         Document(v2 + Count("num_plugin_infos", 3) + Module("plugin_info0", "2:/a", "a") +
+                  Module("plugin_info1", "2:/b", "b") + Module("plugin_info2", "2:/x/../a", "a later")),
          true, {u"b", u"a later"}, current, 0, "the later record wins"},
-        {"odd keys",
-         catalogueFile(3, {{"plugin_info0", oddRecord}, {"plugin_info01", record(u"2:/z", u"z")},
-                           {"plugin_info3", record(u"2:/y", u"y")}}),
-         true, {u""}, current, 0, "1 records present"},
-        {"directories", Xml(directories), true, {}, {u"/n1", u"/n2"}, 0, "no technology 7"},
+        {"odd keys and types",
+         Document(v2 + Count("num_plugin_infos", 3) +
+                  List("plugin_info0", Value("locator", "string", "2:/w") + Value("name", "int32", "5")) +
+                  Module("plugin_info01", "2:/z", "z") + Value("plugin_info2", "string", "no record") +
+                  Module("plugin_info3", "2:/y", "y")),
+         true, {u""}, current, 0, "not a record"},
+        {"directories",
+         Document(v2 + Count("num_tech_infos", 2) +
+                  List("tech_info0", Value("tech_type", "int32", "2") + Count("num_directories", 3) +
+                                         Value("directories0", "string", "/n1") + Value("directories1", "string", "") +
+                                         Value("directories2", "string", "/n2")) +
+                  List("tech_info1", Value("tech_type", "int32", "42"))),
+         true, {}, {u"/n1", u"/n2"}, 0, "no technology 42"},
     };
-    PropList privateList;
-    privateList.SetValue("num_descriptors", std::int32_t(1));
-    Descriptor(u"/private.so", u"private:1")->Write(*privateList.CreateChild("descriptor0"));
     for (const Case& c : cases) {
         TempDir dir;
         PluginModuleInfoManager& catalogue = FreshCatalogue();
         TestDefaultDirectories() = defaults;
         catalogue.GetPluginTechnology(VST)->AddPluginDirectories(current);
-        ASSERT_TRUE(catalogue.SetPrivatePluginConfiguration(Xml(privateList)));
-        const fs::path path = dir.Path() / "AudioPluginManagerSettings.xml";
+        ASSERT_TRUE(catalogue.SetPrivatePluginConfiguration(PrivateConfiguration("private:1")));
         if (c.text) {
             dir.Write("AudioPluginManagerSettings.xml", *c.text);
         }
         TraceCapture trace;
-        kelcore::filesupport::File file(path);
+        kelcore::filesupport::File file(dir.Path() / "AudioPluginManagerSettings.xml");
         EXPECT_EQ(catalogue.LoadConfiguration(file), c.loaded) << c.name;
         EXPECT_EQ(ModuleNames(catalogue), c.modules) << c.name;
         EXPECT_EQ(Directories(*catalogue.GetPluginTechnology(VST)), c.vstDirectories) << c.name;
@@ -261,7 +257,8 @@ TEST(ModuleCatalogue, CollectsNewAndVanishedModules)
     EXPECT_EQ(removed, (std::vector<PluginLocator>{PluginLocator(VST, u"/gone.so"), a}));
 
     int signals = 0;
-    const auto connection = catalogue.GetPluginInfosChangedSignal().connect([&signals] { ++signals; });
+    const boost::signals2::scoped_connection counting =
+        catalogue.GetPluginInfosChangedSignal().connect([&signals] { ++signals; });
     catalogue.RemovePluginLocators({PluginLocator(VST, u"/never.so")});
     EXPECT_EQ(signals, 0);
     catalogue.RemovePluginLocators(removed);
@@ -293,7 +290,6 @@ TEST(ModuleCatalogue, AnswersEnabledStateAndDisplayText)
     const auto first = catalogue.GetPluginTechnology(VST);
     catalogue.AddPluginTechnology(new TestTechnology(VST, u".dll", nullptr));
     EXPECT_EQ(catalogue.GetPluginTechnology(VST), first);
-    EXPECT_EQ(catalogue.GetSettingsFileName(), u"AudioPluginManagerSettings.xml");
 }
 
 TEST(ModuleCatalogue, InterruptedSaveLeavesTheOldFileLoadable)

@@ -64,62 +64,49 @@ TEST(PluginLocator, OrdersAndComparesLikeFileNames)
     EXPECT_TRUE(PluginLocator(VST, u"/a.so") != PluginLocator(VST3, u"/a.so"));
 }
 
-TEST(PluginModuleInfo, RecordKeepsOrResetsFieldsByKey)
+TEST(CatalogueRecords, ReadingWhatWasWrittenGivesTheSameRecord)
 {
-    const PluginModuleInfo original(PluginLocator(VST, u"/p/Gain.so"), u"Gain", u"Vendor", 7, VST, true, true);
-    PropList record;
-    original.Write(record);
-    const PluginModuleInfo copy(record);
-    EXPECT_TRUE(copy.GetLocator() == original.GetLocator());
-    EXPECT_EQ(copy.GetName(), u"Gain");
-    EXPECT_EQ(copy.GetVendor(), u"Vendor");
-    EXPECT_EQ(copy.GetVersion(), 7u);
-    EXPECT_EQ(copy.GetType(), VST);
-    EXPECT_TRUE(copy.IsEnabled() && copy.IsShell());
+    const kelcore::Guid guid(0x12345678, 0x9abc, 0xdef0, {1, 2, 3, 4, 5, 6, 7, 8});
+    AudioFilterDescriptor descriptor(PluginLocator(VST3, u"/p/Eq.vst3"), u"Eq", u"V", 3, Vst3EQ, u"3:ABC", guid, true);
+    descriptor.SetEnabled(false);
+    PropList info, infoAgain, record, recordAgain;
+    PluginModuleInfo(PluginLocator(VST, u"/p/Gain.so"), u"Gain", u"Vendor", 7, VST, false, true).Write(info);
+    descriptor.Write(record);
+    PluginModuleInfo(info).Write(infoAgain);
+    AudioFilterDescriptor(record).Write(recordAgain);
+    EXPECT_EQ(info.GetSize(), 7u);
+    EXPECT_EQ(record.GetSize(), 9u);
+    EXPECT_EQ(infoAgain, info);
+    EXPECT_EQ(recordAgain, record);
+}
 
-    PropList partial = record;
-    partial.RemoveValue("enabled");
-    partial.RemoveValue("type");
-    partial.SetValue("name", std::int32_t(5)); // wrong type counts as missing
-    EXPECT_FALSE(PluginModuleInfo(partial).IsEnabled());
-    EXPECT_EQ(PluginModuleInfo(partial).GetType(), NoTechnology);
+TEST(CatalogueRecords, MissingKeysKeepOrResetFields)
+{
+    PropList info;
+    PluginModuleInfo(PluginLocator(VST, u"/p/Gain.so"), u"Gain", u"V", 7, VST, true, false).Write(info);
+    info.RemoveValue("enabled");
+    info.RemoveValue("type");
+    info.SetValue("name", std::int32_t(5)); // a wrong type counts as missing
     PluginModuleInfo reread(PluginLocator(VST3, u"/q"), u"Kept", u"", 0, VST3, true, false);
-    reread.Read(partial);
+    reread.Read(info);
     EXPECT_EQ(reread.GetName(), u"Kept");
     EXPECT_EQ(reread.GetType(), NoTechnology);
     EXPECT_TRUE(reread.IsEnabled());
-}
+    EXPECT_FALSE(PluginModuleInfo(info).IsEnabled());
 
-TEST(AudioFilterDescriptor, RecordKeepsOrResetsFieldsByKey)
-{
-    const kelcore::Guid guid(0x12345678, 0x9abc, 0xdef0, {1, 2, 3, 4, 5, 6, 7, 8});
-    AudioFilterDescriptor original(PluginLocator(VST3, u"/p/Eq.vst3"), u"Eq", u"V", 3, Vst3EQ, u"3:ABC", guid, true);
-    original.SetEnabled(false);
+    const kelcore::Guid guid(1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11});
     PropList record;
-    original.Write(record);
-    const AudioFilterDescriptor copy(record);
-    EXPECT_TRUE(copy.GetLocator() == original.GetLocator());
-    EXPECT_EQ(copy.GetName(), u"Eq");
-    EXPECT_EQ(copy.GetVendorString(), u"V");
-    EXPECT_EQ(copy.GetVersion(), 3u);
-    EXPECT_EQ(copy.GetCategory(), Vst3EQ);
-    EXPECT_EQ(copy.GetUniqueID(), u"3:ABC");
-    EXPECT_EQ(copy.GetFactoryGuid(), guid);
-    EXPECT_FALSE(copy.IsEnabled());
-    EXPECT_TRUE(copy.IsSynth());
-
+    AudioFilterDescriptor(PluginLocator(VST, u"/d.so"), u"D", u"V", 1, Effect, u"2:1 d", guid, false).Write(record);
     for (const char* key : {"category", "name", "locator", "factory_guid"}) {
         record.RemoveValue(key);
     }
-    AudioFilterDescriptor reread(u"Internal name", 1, Effect, u"int:1", guid, false);
-    EXPECT_TRUE(reread.IsInternal());
-    EXPECT_EQ(reread.GetVendorString(), u"Quelo Systems");
-    reread.Read(record);
-    EXPECT_EQ(reread.GetCategory(), Uncategorized);
-    EXPECT_EQ(reread.GetName(), u"Internal name");
-    EXPECT_FALSE(reread.IsInternal());
-    EXPECT_TRUE(reread.GetLocator() == PluginLocator());
-    EXPECT_FALSE(reread.GetFactoryGuid().IsValid());
+    AudioFilterDescriptor descriptor(u"Internal name", 1, Synth, u"int:1", guid, false);
+    EXPECT_TRUE(descriptor.IsInternal());
+    descriptor.Read(record);
+    EXPECT_EQ(descriptor.GetCategory(), Uncategorized);
+    EXPECT_EQ(descriptor.GetName(), u"Internal name");
+    EXPECT_TRUE(descriptor.GetLocator() == PluginLocator() && !descriptor.IsInternal());
+    EXPECT_FALSE(descriptor.GetFactoryGuid().IsValid());
 }
 
 TEST(AudioFilterDescriptor, CategoryNamesComeFromTheLocalizer)

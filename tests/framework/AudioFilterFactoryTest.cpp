@@ -50,6 +50,7 @@ TEST(AudioFilterFactory, WholeRoadOfAnInternalFilter)
         [](const UTF16String&) -> boost::intrusive_ptr<AudioFilter> {
             return new testing::DelayingGainFilter({testing::StereoBus()}, {testing::StereoBus()}, 0);
         });
+    Terminate(); // another test may have initialised before this registrar existed
     ASSERT_TRUE(Initialize());
     ASSERT_TRUE(Initialize()); // a second call registers nothing twice
     int listed = 0;

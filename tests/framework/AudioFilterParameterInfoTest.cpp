@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kelaudiofilterhost/framework/AudioFilterParameterInfo.h"
 
-#include "kelaudiofilterhost/framework/AudioFilter.h"
 #include "kelaudiofilterhost/framework/AudioFilterEditor.h"
 
 #include <gtest/gtest.h>
@@ -61,24 +60,11 @@ TEST(AudioFilterEditor, RefusesFocusAndDisconnectsItsSignalsWhenDestroyed)
     EXPECT_FALSE(editor->GainFocus(false));
     EXPECT_FALSE(editor->SetCurrentFocus());
 
-    int resized = 0;
-    std::vector<bool> advanced;
-    auto sizeConnection = editor->GetContentSizeChangedSignal().connect([&resized] { ++resized; });
-    auto focusConnection = editor->GetAdvanceFocusSignal().connect([&advanced](bool f) { advanced.push_back(f); });
-    editor->GetContentSizeChangedSignal()();
-    editor->GetAdvanceFocusSignal()(false);
-    EXPECT_EQ(resized, 1);
-    EXPECT_EQ(advanced, std::vector<bool>{false});
+    auto sizeConnection = editor->GetContentSizeChangedSignal().connect([] {});
+    auto focusConnection = editor->GetAdvanceFocusSignal().connect([](bool) {});
     editor.reset();
     EXPECT_FALSE(sizeConnection.connected());
     EXPECT_FALSE(focusConnection.connected());
-}
-
-TEST(AudioFilterEditor, BaseFilterHasNeitherEditorNorParameterInfos)
-{
-    boost::intrusive_ptr<AudioFilter> filter(new AudioFilter(u"test.base", u"Base"));
-    EXPECT_FALSE(filter->CreateCustomEditor());
-    EXPECT_FALSE(filter->GetParameterInfo(0));
 }
 
 } // namespace

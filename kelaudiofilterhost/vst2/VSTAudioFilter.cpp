@@ -1,0 +1,471 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/vst2/VSTAudioFilter.h"
+
+#include "kelaudiofilterhost/catalogue/PluginModule.h"
+#include "kelaudiofilterhost/presets/PresetData.h"
+#include "kelaudiofilterhost/presets/PresetList.h"
+#include "kelaudiofilterhost/services/Config.h"
+#include "kelaudiofilterhost/services/Debug.h"
+#include "kelaudiofilterhost/services/File.h"
+#include "kelaudiofilterhost/services/PropList.h"
+#include "kelaudiofilterhost/services/Trace.h"
+#include "kelaudiofilterhost/vst2/VSTParameterInfo.h"
+#include "kelaudiofilterhost/vst2/VSTPluginModule.h"
+#include "kelaudiofilterhost/vst2/VSTStrings.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kelaudiofilterhost::vst {
+
+namespace {
+
+constexpr std::intptr_t kVendorSpecificAnswer = 0x11005678;
+constexpr std::int32_t kVendorIdentify = 0x2E903F43;
+constexpr std::int32_t kVendorLocale = 0x70400000;
+constexpr std::int32_t kVendorTheme = 0x70400002;
+// Effects reporting more parameters than this are described only up to it.
+constexpr std::int32_t kMaximumParameters = 65536;
+
+const UTF16String& HighCpuComponentID()
+{
+    static const UTF16String id = u"2:1517179725 QuickPolishTone";
+    return id;
+}
+
+std::int32_t LocaleCode(const UTF16String& locale)
+{
+    static const std::pair<const char16_t*, std::int32_t> kCodes[] = {
+        {u"de_DE", 1}, {u"fr_FR", 2}, {u"ja_JP", 3}, {u"es_ES", 4}, {u"it_IT", 5}, {u"ko_KR", 6}};
+    for (const auto& [identifier, code] : kCodes) {
+        if (locale == identifier) {
+            return code;
+        }
+    }
+    return 0;
+}
+
+std::intptr_t CopyHostString(void* ptr, const char* text)
+{
+    if (ptr != nullptr) {
+        std::memcpy(ptr, text, std::strlen(text) + 1);
+    }
+    return 1;
+}
+
+VSTAudioFilter* FilterOf(abi::AEffect* effect)
+{
+    return effect != nullptr ? reinterpret_cast<VSTAudioFilter*>(effect->resvd1) : nullptr;
+}
+
+} // namespace
+
+const kelcore::Guid& GetVSTFactoryGuid()
+{
+    static const kelcore::Guid guid(0xE84E3BDD, 0xB4E2, 0x416C, 0x8B, 0x6D, 0x5C, 0x0D, 0xD7, 0x6D, 0x19, 0x7F);
+    return guid;
+}
+
+VSTAudioFilter::VSTAudioFilter(const UTF16String& componentID, const UTF16String& modulePath, abi::AEffect* effect,
+                               bool fileTitleAsName)
+    : AudioFilter(componentID, UTF16String()), VSTDispatcherBase(effect), mModulePath(modulePath)
+{
+    UTF8String pinError;
+    mLibraryPin = kelcore::platform::LoadModule(modulePath, pinError);
+    if (componentID == HighCpuComponentID()) {
+        SetHasHighCPU(true);
+    }
+    mTimeInfo.tempo = 120.0;
+    mTimeInfo.timeSigNumerator = 4;
+    mTimeInfo.timeSigDenominator = 4;
+    mTimeInfo.smpteFrameRate = 1;
+    mTimeInfo.flags = abi::kVstNanosValid | abi::kVstPpqPosValid | abi::kVstTempoValid | abi::kVstBarsValid |
+                      abi::kVstTimeSigValid;
+    if (mEffect != nullptr) {
+        // The host-reserved field finds this filter from the callback without a shared map, so the audio
+        // thread's callbacks take no lock.
+        mEffect->resvd1 = reinterpret_cast<std::intptr_t>(this);
+    }
+    Dispatch(abi::effOpen);
+    Dispatch(abi::effSetSampleRate, 0, 0, nullptr, 44100.0f);
+    Dispatch(abi::effSetBlockSize, 0, 2048);
+
+    UTF16String name = ReadEffectString(mEffect, abi::effGetEffectName, 0, kEffectStringLength);
+    if (name.empty() || fileTitleAsName) {
+        name = kelcore::filesupport::File(modulePath).GetTitle();
+    }
+    SetDisplayName(name);
+
+    const auto parameters = GetParameterCount();
+    mParameterInfos.reserve(static_cast<std::size_t>(parameters));
+    for (std::int32_t i = 0; i < parameters; ++i) {
+        mParameterInfos.push_back(new VSTParameterInfo(mEffect, i));
+    }
+    BuildIOConfiguration();
+}
+
+VSTAudioFilter::~VSTAudioFilter()
+{
+    if (mEffect != nullptr) {
+        mEffect->resvd1 = 0;
+        Dispatch(abi::effClose);
+    }
+    mInputArrangement.reset();
+    mOutputArrangement.reset();
+    mExtraCallbacks.clear();
+    mParameterInfos.clear();
+    if (mLibraryPin != nullptr) {
+        UTF8String error;
+        kelcore::platform::UnloadModule(mLibraryPin, error);
+    }
+}
+
+std::intptr_t VSTAudioFilter::StaticAudioMasterCallback(abi::AEffect* effect, std::int32_t opcode, std::int32_t index,
+                                                        std::intptr_t value, void* ptr, float opt)
+{
+    if (VSTAudioFilter* filter = FilterOf(effect); filter != nullptr && filter->mEffect == effect) {
+        if (const auto answer = filter->AudioMasterCallback(opcode, index, value, ptr, opt); answer != 0) {
+            return answer;
+        }
+    }
+    switch (opcode) {
+    case abi::audioMasterVersion:
+        return 2400;
+    case abi::audioMasterCurrentId:
+        return static_cast<std::intptr_t>(GetCurrentShellID());
+    case abi::audioMasterGetVendorString:
+        return CopyHostString(ptr, "Quelo Systems");
+    case abi::audioMasterGetProductString:
+        return CopyHostString(ptr, "Opal");
+    case abi::audioMasterGetVendorVersion:
+        return 4;
+    case abi::audioMasterVendorSpecific:
+        if (index == kVendorIdentify) {
+            return kVendorSpecificAnswer;
+        }
+        if (index == kVendorLocale) {
+            if (ptr == nullptr) {
+                return 0;
+            }
+            const std::int32_t code = LocaleCode(PluginModule::GetLocaleIdentifier());
+            std::memcpy(ptr, &code, sizeof code);
+            return kVendorSpecificAnswer;
+        }
+        if (index == kVendorTheme) {
+            if (ptr == nullptr) {
+                return 0;
+            }
+            const char* text = PluginModule::GetThemeXML().c_str();
+            std::memcpy(ptr, &text, sizeof text);
+            return kVendorSpecificAnswer;
+        }
+        return 0;
+    case abi::audioMasterCanDo: {
+        const char* text = static_cast<const char*>(ptr);
+        const std::string_view asked = text != nullptr ? std::string_view(text, ::strnlen(text, 256)) : std::string_view();
+        KAFH_TRACE("VSTAudioFilter::StaticAudioMasterCallback", 5, "audioMasterCanDo->" << asked);
+        return asked == "shellCategory" || asked == "sendVstTimeInfo" ? 1 : 0;
+    }
+    case abi::audioMasterGetLanguage:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+std::intptr_t VSTAudioFilter::AudioMasterCallback(std::int32_t opcode, std::int32_t index, std::intptr_t value,
+                                                  void* ptr, float opt)
+{
+    for (const auto& [key, callback] : mExtraCallbacks) {
+        if (const int answer = callback(opcode, index, static_cast<int>(value), ptr, opt); answer != 0) {
+            return answer;
+        }
+    }
+    switch (opcode) {
+    case abi::audioMasterAutomate:
+        SetParameterAutomated(index, opt);
+        return 0;
+    case abi::audioMasterPinConnected: {
+        const auto& buses = value == 0 ? GetInputBuses() : GetOutputBuses();
+        const std::int32_t channels = buses.empty() ? 0 : static_cast<std::int32_t>(buses.front().GetChannelCount());
+        return (value == 0 || value == 1) && index >= 0 && index < channels ? 0 : 1;
+    }
+    case abi::audioMasterGetTime:
+        if (IsSuspended()) {
+            return 0;
+        }
+        UpdateTimeInfo();
+        return reinterpret_cast<std::intptr_t>(&mTimeInfo);
+    default:
+        return 0;
+    }
+}
+
+void VSTAudioFilter::AddExtraCallback(std::int32_t key, const ExtraCallback& callback)
+{
+    mExtraCallbacks[key] = callback;
+}
+
+void VSTAudioFilter::RemoveExtraCallback(std::int32_t key)
+{
+    mExtraCallbacks.erase(key);
+}
+
+void VSTAudioFilter::UpdateTimeInfo()
+{
+    if (mTransportChanged) {
+        mTimeInfo.flags |= abi::kVstTransportChanged;
+        mTransportChanged = false;
+    } else {
+        mTimeInfo.flags &= ~abi::kVstTransportChanged;
+    }
+    mTimeInfo.nanoSeconds = static_cast<double>(
+        kelcore::utility::HighPrecisionTime::ConvertToNanos(kelcore::utility::HighPrecisionTime::GetTickCount()));
+    if (IAudioFilterHost* host = GetAudioFilterHost(); host != nullptr) {
+        int a = -1;
+        int b = 0;
+        int c = 0;
+        HostTempoRecord record{};
+        host->GetTempoAndTimeSignature(&a, &b, &c, &record);
+        mTimeInfo.tempo = record.tempo;
+        mTimeInfo.timeSigDenominator = record.denominator;
+        mTimeInfo.timeSigNumerator = record.numerator;
+        mTimeInfo.samplePos = static_cast<double>(mCurrentOffset);
+        const double samplesPerBeat = static_cast<double>(GetSampleRate()) * 60.0 / mTimeInfo.tempo;
+        mTimeInfo.ppqPos = mTimeInfo.samplePos / samplesPerBeat + 1.0;
+        mTimeInfo.barStartPos = mTimeInfo.ppqPos;
+    }
+}
+
+void VSTAudioFilter::Suspend()
+{
+    mTimeInfo.flags &= ~abi::kVstTransportPlaying;
+    mTransportChanged = true;
+    Dispatch(abi::effStopProcess);
+    Dispatch(abi::effMainsChanged, 0, 0);
+    AudioFilter::Suspend();
+}
+
+void VSTAudioFilter::Resume()
+{
+    AudioFilter::Resume();
+    if (mMonoThroughStereo) {
+        mScratchChannel.assign(static_cast<std::size_t>(std::max(GetBlockSize(), 0)), 0.0f);
+    }
+    mTimeInfo.flags |= abi::kVstTransportPlaying;
+    mTransportChanged = true;
+    Dispatch(abi::effMainsChanged, 0, 1);
+    Dispatch(abi::effStartProcess);
+    mTimeInfo.samplePos = 0.0;
+}
+
+void VSTAudioFilter::SetSampleRate(float sampleRate)
+{
+    AudioFilter::SetSampleRate(sampleRate);
+    mTimeInfo.sampleRate = sampleRate;
+    Dispatch(abi::effSetSampleRate, 0, 0, nullptr, sampleRate);
+}
+
+void VSTAudioFilter::SetBlockSize(int blockSize)
+{
+    AudioFilter::SetBlockSize(blockSize);
+    Dispatch(abi::effSetBlockSize, 0, blockSize);
+}
+
+int VSTAudioFilter::GetMaxProcessingBlockSize() const
+{
+    return 1024;
+}
+
+void VSTAudioFilter::SetCurrentOffset(long long offset)
+{
+    mCurrentOffset = offset;
+}
+
+int VSTAudioFilter::GetParameterCount() const
+{
+    return mEffect != nullptr ? std::clamp(mEffect->numParams, 0, kMaximumParameters) : 0;
+}
+
+void VSTAudioFilter::SetParameter(int index, float value)
+{
+    if (mEffect != nullptr && mEffect->setParameter != nullptr && index >= 0 && index < GetParameterCount()) {
+        try {
+            mEffect->setParameter(mEffect, index, value);
+        } catch (...) {
+            KAFH_TRACE("VSTAudioFilter::SetParameter", 5, "\"" << mModulePath << "\": setParameter threw");
+        }
+    }
+    AudioFilter::SetParameter(index, value);
+}
+
+float VSTAudioFilter::GetParameter(int index) const
+{
+    if (mEffect == nullptr || mEffect->getParameter == nullptr || index < 0 || index >= GetParameterCount()) {
+        return 0.0f;
+    }
+    try {
+        return mEffect->getParameter(mEffect, index);
+    } catch (...) {
+        KAFH_TRACE("VSTAudioFilter::GetParameter", 5, "\"" << mModulePath << "\": getParameter threw");
+    }
+    return 0.0f;
+}
+
+boost::intrusive_ptr<AudioFilterParameterInfo> VSTAudioFilter::GetParameterInfo(int index) const
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= mParameterInfos.size()) {
+        return {};
+    }
+    return mParameterInfos[static_cast<std::size_t>(index)];
+}
+
+UTF16String VSTAudioFilter::GetParameterString(int index) const
+{
+    char buffer[kStringBufferSize];
+    buffer[0] = 0;
+    Dispatch(abi::effGetParamDisplay, index, 0, buffer);
+    if (buffer[0] == 0) {
+        kelcore::oUTF16StringStream text;
+        text << GetParameter(index);
+        return text.str();
+    }
+    // Each byte widened as it is: effects write Latin-1 as often as UTF-8 here.
+    UTF16String text;
+    for (std::size_t i = 0; i < kStringBufferSize && buffer[i] != 0; ++i) {
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(buffer[i])));
+    }
+    return text;
+}
+
+bool VSTAudioFilter::DoPresetsUseChunkData() const
+{
+    return mEffect != nullptr && (mEffect->flags & abi::effFlagsProgramChunks) != 0;
+}
+
+int VSTAudioFilter::GetNumFactoryPresets() const
+{
+    return mEffect != nullptr ? std::max(mEffect->numPrograms, 0) : 0;
+}
+
+UTF16String VSTAudioFilter::GetFactoryPresetName(int index) const
+{
+    if (index < 0 || index >= GetNumFactoryPresets()) {
+        return {};
+    }
+    return ReadEffectString(mEffect, abi::effGetProgramNameIndexed, index, kProgramNameLength);
+}
+
+void VSTAudioFilter::GetFactoryDefaultPresets(PresetList& list) const
+{
+    list.Clear();
+    for (int i = 0; i < GetNumFactoryPresets(); ++i) {
+        const auto name = GetFactoryPresetName(i);
+        if (name.empty()) {
+            continue;
+        }
+        auto preset = list.AppendPreset(name);
+        if (!preset) {
+            continue;
+        }
+        if (i == 0) {
+            SaveSettings(*preset);
+        } else {
+            preset->SetVersion(GetCurrentPresetVersion());
+            preset->SetPresetType(PresetData::FactoryReferencePreset);
+            preset->SetFactoryPresetName(name);
+        }
+    }
+}
+
+void VSTAudioFilter::SetFactoryPreset(int index)
+{
+    if (index < 1 || index >= GetNumFactoryPresets()) {
+        return;
+    }
+    Dispatch(abi::effSetProgram, 0, index);
+    kelcore::proplist::PropList captured;
+    PresetData capture(captured);
+    SaveSettings(capture);
+    Dispatch(abi::effSetProgram, 0, 0);
+    LoadSettings(capture);
+}
+
+bool VSTAudioFilter::SaveChunkData(PresetData& preset) const
+{
+    if (!DoPresetsUseChunkData()) {
+        return false;
+    }
+    void* chunk = nullptr;
+    const auto size = Dispatch(abi::effGetChunk, 1, 0, &chunk);
+    // A chunk claimed larger than a plug-in state can sensibly be is not trusted.
+    constexpr std::intptr_t kMaximumChunk = std::intptr_t{1} << 30;
+    if (chunk != nullptr && size > 0 && size <= kMaximumChunk) {
+        preset.SetChunkData(static_cast<const unsigned char*>(chunk), static_cast<unsigned int>(size));
+    } else if (size != 0 || chunk != nullptr) {
+        KAFH_TRACE("VSTAudioFilter::SaveChunkData", 5,
+                   "\"" << mModulePath << "\": effGetChunk gave " << size << " bytes at " << chunk << "; not stored");
+    }
+    preset.SetVersion(GetCurrentPresetVersion());
+    preset.SetPresetType(PresetData::ChunkPreset);
+    return true;
+}
+
+bool VSTAudioFilter::LoadChunkData(const PresetData& preset)
+{
+    if (!DoPresetsUseChunkData()) {
+        return false;
+    }
+    PresetData::ChunkBytes bytes;
+    if (!preset.GetChunkData(bytes)) {
+        KAFH_TRACE("VSTAudioFilter::LoadChunkData", 5, "\"" << mModulePath << "\": the preset holds no chunk");
+        return false;
+    }
+    Dispatch(abi::effSetChunk, 1, static_cast<std::intptr_t>(bytes.size()), bytes.data());
+    return true;
+}
+
+int VSTAudioFilter::GetInitialDelay() const
+{
+    return mEffect != nullptr ? std::max(mEffect->initialDelay, 0) : 0;
+}
+
+bool VSTAudioFilter::HasCustomEditor() const
+{
+    if (mEffect == nullptr || (mEffect->flags & abi::effFlagsHasEditor) == 0) {
+        return false;
+    }
+    return !kelcore::debug::DebugDatabase::Instance().GetEntry("DisableVSTCustomUI", false);
+}
+
+boost::intrusive_ptr<AudioFilterEditor> VSTAudioFilter::CreateCustomEditor()
+{
+    // Editors of VST 2 effects come with the X11 editor support; until then none can be made.
+    return {};
+}
+
+boost::intrusive_ptr<AudioFilterDescriptor> VSTAudioFilter::CreateFilterDescriptor(const PluginLocator& locator,
+                                                                                   bool isApplicationPlugIn)
+{
+    const auto version = static_cast<std::uint32_t>(Dispatch(abi::effGetVstVersion));
+    const bool synth = mEffect != nullptr && (mEffect->flags & abi::effFlagsIsSynth) != 0;
+    const UTF16String name = GetDisplayName();
+    const UTF16String vendor = ReadEffectString(mEffect, abi::effGetVendorString, 0, kEffectStringLength);
+    ComponentCategory category = Uncategorized;
+    if (isApplicationPlugIn) {
+        category = ApplicationPlugIn;
+    } else if (version > 1) {
+        const auto plugCategory = Dispatch(abi::effGetPlugCategory);
+        if (plugCategory >= 1 && plugCategory <= 9) {
+            category = static_cast<ComponentCategory>(plugCategory);
+        } else if (plugCategory == abi::kPlugCategGenerator) {
+            category = Generator;
+        }
+    }
+    KAFH_TRACE("VST", 5, "CreateFilterDescriptor, Effectname: " << name);
+    const auto uniqueID = mEffect != nullptr ? static_cast<std::uint32_t>(mEffect->uniqueID) : 0u;
+    return new AudioFilterDescriptor(PluginLocator(VST, locator.GetPath()), name, vendor, version, category,
+                                     MakeComponentID(uniqueID, locator.GetPath()), GetVSTFactoryGuid(), synth);
+}
+
+} // namespace kelaudiofilterhost::vst

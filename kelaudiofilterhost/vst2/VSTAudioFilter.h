@@ -1,0 +1,111 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "kelaudiofilterhost/framework/AudioFilter.h"
+#include "kelaudiofilterhost/services/Platform.h"
+#include "kelaudiofilterhost/vst2/VSTDispatcherBase.h"
+#include "kelaudiofilterhost/vst2/VstAbi.h"
+
+#include <boost/function.hpp>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace kelaudiofilterhost::vst {
+
+class VSTParameterInfo;
+
+/// The factory GUID of VST 2 filters: E84E3BDD-B4E2-416C-8B6D-5C0DD76D197F.
+const kelcore::Guid& GetVSTFactoryGuid();
+
+/// An AudioFilter over one open VST 2 effect. Owns the effect from construction (closes it when
+/// destroyed) and keeps its module's library loaded meanwhile. Every call into the effect is guarded.
+class VSTAudioFilter : public AudioFilter, private VSTDispatcherBase {
+public:
+    using ExtraCallback = boost::function<int(int, int, int, void*, float)>;
+
+    /// Opens the effect, tells it 44100 Hz and 2048 frames, names itself and builds parameter infos and buses.
+    VSTAudioFilter(const UTF16String& componentID, const UTF16String& modulePath, abi::AEffect* effect,
+                   bool fileTitleAsName);
+    ~VSTAudioFilter() override;
+
+    /// The host callback handed to every VST 2 entry point.
+    static std::intptr_t StaticAudioMasterCallback(abi::AEffect* effect, std::int32_t opcode, std::int32_t index,
+                                                   std::intptr_t value, void* ptr, float opt);
+    /// This filter's answers; 0 hands the call on to the process-wide answers.
+    std::intptr_t AudioMasterCallback(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* ptr,
+                                      float opt);
+
+    /// Callbacks asked before the filter's own answers, in ascending key order (the editor's).
+    void AddExtraCallback(std::int32_t key, const ExtraCallback& callback);
+    void RemoveExtraCallback(std::int32_t key);
+
+    void SetSampleRate(float sampleRate) override;
+    void SetBlockSize(int blockSize) override;
+    int GetMaxProcessingBlockSize() const override;
+    void SetCurrentOffset(long long offset) override;
+    /// Allocates nothing; a plug-in's exception ends the block.
+    void Process(float** inputs, float** outputs, int frameCount) override;
+    void Suspend() override;
+    void Resume() override;
+    int GetParameterCount() const override;
+    void SetParameter(int index, float value) override;
+    float GetParameter(int index) const override;
+    boost::intrusive_ptr<AudioFilterParameterInfo> GetParameterInfo(int index) const override;
+    UTF16String GetParameterString(int index) const override;
+    bool DoPresetsUseChunkData() const override;
+    void GetFactoryDefaultPresets(PresetList& list) const override;
+    int GetNumFactoryPresets() const override;
+    UTF16String GetFactoryPresetName(int index) const override;
+    void SetFactoryPreset(int index) override;
+    bool LoadChunkData(const PresetData& preset) override;
+    bool SaveChunkData(PresetData& preset) const override;
+    int GetInitialDelay() const override;
+    void RequestIOConfiguration(const std::vector<std::vector<AudioChannelDescription>>& inputs,
+                                const std::vector<std::vector<AudioChannelDescription>>& outputs) override;
+    bool CanUseSideChaining() const override;
+    bool HasCustomEditor() const override;
+    boost::intrusive_ptr<AudioFilterEditor> CreateCustomEditor() override;
+    boost::intrusive_ptr<AudioFilterDescriptor> CreateFilterDescriptor(const PluginLocator& locator,
+                                                                       bool isApplicationPlugIn) override;
+
+    /// The time info the effect gets for audioMasterGetTime, refreshed from the host and offset.
+    void UpdateTimeInfo();
+    const abi::VstTimeInfo& GetTimeInfo() const { return mTimeInfo; }
+    bool IsMonoThroughStereo() const { return mMonoThroughStereo; }
+    using VSTDispatcherBase::Dispatch;
+    using VSTDispatcherBase::GetEffect;
+
+private:
+    struct SpeakerArrangementDeleter {
+        void operator()(abi::VstSpeakerArrangement* arrangement) const;
+    };
+    using SpeakerArrangementPtr = std::unique_ptr<abi::VstSpeakerArrangement, SpeakerArrangementDeleter>;
+
+    void BuildIOConfiguration();
+    static SpeakerArrangementPtr MakeArrangement(std::size_t channels);
+    static SpeakerArrangementPtr CopyArrangement(const abi::VstSpeakerArrangement& source);
+    /// The effect's channel and parameter counts, made sane (never negative, capped).
+    int EffectInputs() const;
+    int EffectOutputs() const;
+
+    std::vector<boost::intrusive_ptr<VSTParameterInfo>> mParameterInfos;
+    abi::VstTimeInfo mTimeInfo{};
+    bool mTransportChanged = false;
+    std::map<std::int32_t, ExtraCallback> mExtraCallbacks;
+    long long mCurrentOffset = 0;
+    bool mMonoThroughStereo = false;
+    std::vector<float> mScratchChannel;
+    float* mMonoInputs[2] = {};
+    float* mMonoOutputs[2] = {};
+    SpeakerArrangementPtr mInputArrangement;
+    SpeakerArrangementPtr mOutputArrangement;
+    UTF16String mModulePath;
+    // A second reference to the module's library: it stays mapped while the effect lives, whatever
+    // the module cache does with its own.
+    kelcore::ModuleHandle mLibraryPin = nullptr;
+};
+
+} // namespace kelaudiofilterhost::vst

@@ -1,0 +1,275 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// VSTAudioFilter's buses, speaker-arrangement negotiation and processing.
+#include "kelaudiofilterhost/vst2/VSTAudioFilter.h"
+
+#include "kelaudiofilterhost/services/FloatBlock.h"
+#include "kelaudiofilterhost/services/Trace.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace kelaudiofilterhost::vst {
+
+namespace {
+
+// Effects claiming more channels than this are treated as having this many.
+constexpr int kMaximumChannels = 256;
+
+using Bus = AudioFilterBusDescription;
+
+float Radians(float degrees)
+{
+    const float pi = 4.0f * std::atan(1.0f);
+    return degrees * pi / 180.0f;
+}
+
+struct SpeakerSpec {
+    const char* name;
+    std::int32_t type;
+    float azimuth;
+    float elevation;
+    float radius;
+};
+
+constexpr SpeakerSpec kSpeakers51[] = {
+    {"L", abi::kSpeakerL, 120.0f, 0.0f, 1.0f},   {"R", abi::kSpeakerR, 60.0f, 0.0f, 1.0f},
+    {"C", abi::kSpeakerC, 90.0f, 0.0f, 1.0f},    {"Lfe", abi::kSpeakerLfe, 10.0f, 10.0f, 0.0f},
+    {"Ls", abi::kSpeakerLs, -160.0f, 0.0f, 1.0f}, {"Rs", abi::kSpeakerRs, -20.0f, 0.0f, 1.0f},
+    {"Lc", abi::kSpeakerLc, -120.0f, 0.0f, 1.0f}, {"Rc", abi::kSpeakerRc, 20.0f, 0.0f, 1.0f},
+};
+
+void SetSpeaker(abi::VstSpeakerProperties& speaker, const SpeakerSpec& spec)
+{
+    std::strncpy(speaker.name, spec.name, sizeof speaker.name - 1);
+    speaker.type = spec.type;
+    // The LFE's position is stored as given, not as angles.
+    const bool lfe = spec.type == abi::kSpeakerLfe;
+    speaker.azimuth = lfe ? spec.azimuth : Radians(spec.azimuth);
+    speaker.elevation = lfe ? spec.elevation : Radians(spec.elevation);
+    speaker.radius = spec.radius;
+}
+
+Bus MakeBus(std::int32_t arrangementType, int channels, bool input)
+{
+    const char16_t* suffix = input ? u" In" : u" Out";
+    if (arrangementType == abi::kSpeakerArrStereo && channels == 2) {
+        return Bus::CreateStereo(UTF16String(u"Stereo") + suffix, Bus::kMain);
+    }
+    if (arrangementType == abi::kSpeakerArr51 && channels == 6) {
+        return Bus::CreateSurround51(UTF16String(u"Surround 5.1") + suffix, Bus::kMain);
+    }
+    if (arrangementType == abi::kSpeakerArrMono && channels == 1) {
+        return Bus::CreateMono(UTF16String(u"Mono") + suffix, Bus::kMain);
+    }
+    return Bus(UTF16String(u"Multi-mono") + suffix,
+               std::vector<AudioChannelDescription>(static_cast<std::size_t>(std::max(channels, 0))), Bus::kMain);
+}
+
+// The arrangement type that a plain channel count stands for when buses come from counts.
+std::int32_t TypeForCount(int channels)
+{
+    switch (channels) {
+    case 1:
+        return abi::kSpeakerArrMono;
+    case 2:
+        return abi::kSpeakerArrStereo;
+    case 6:
+        return abi::kSpeakerArr51;
+    default:
+        return abi::kSpeakerArrUserDefined;
+    }
+}
+
+std::size_t ArrangementBytes(std::size_t channels)
+{
+    return offsetof(abi::VstSpeakerArrangement, speakers) +
+           std::max<std::size_t>(8, channels) * sizeof(abi::VstSpeakerProperties);
+}
+
+} // namespace
+
+void VSTAudioFilter::SpeakerArrangementDeleter::operator()(abi::VstSpeakerArrangement* arrangement) const
+{
+    std::free(arrangement);
+}
+
+VSTAudioFilter::SpeakerArrangementPtr VSTAudioFilter::MakeArrangement(std::size_t channels)
+{
+    if (channels == 0) {
+        return {};
+    }
+    SpeakerArrangementPtr arrangement(static_cast<abi::VstSpeakerArrangement*>(std::calloc(1, ArrangementBytes(channels))));
+    if (!arrangement) {
+        return {};
+    }
+    arrangement->numChannels = static_cast<std::int32_t>(channels);
+    if (channels == 1) {
+        arrangement->type = abi::kSpeakerArrMono;
+        SetSpeaker(arrangement->speakers[0], {"M", abi::kSpeakerM, 90.0f, 0.0f, 1.0f});
+    } else if (channels == 2) {
+        arrangement->type = abi::kSpeakerArrStereo;
+        SetSpeaker(arrangement->speakers[0], kSpeakers51[0]);
+        SetSpeaker(arrangement->speakers[1], kSpeakers51[1]);
+    } else if (channels == 6 || channels == 8) {
+        arrangement->type = channels == 6 ? abi::kSpeakerArr51 : abi::kSpeakerArr71Cine;
+        for (std::size_t c = 0; c < channels; ++c) {
+            SetSpeaker(arrangement->speakers[c], kSpeakers51[c]);
+        }
+    } else {
+        arrangement->type = abi::kSpeakerArrUserDefined;
+        for (std::size_t c = 0; c < channels; ++c) {
+            const std::string name = std::to_string(c + 1);
+            SetSpeaker(arrangement->speakers[c], {name.c_str(), abi::kSpeakerM, 90.0f, 0.0f, 1.0f});
+        }
+    }
+    return arrangement;
+}
+
+VSTAudioFilter::SpeakerArrangementPtr VSTAudioFilter::CopyArrangement(const abi::VstSpeakerArrangement& source)
+{
+    const auto channels = static_cast<std::size_t>(std::clamp(source.numChannels, 0, kMaximumChannels));
+    SpeakerArrangementPtr copy(static_cast<abi::VstSpeakerArrangement*>(std::calloc(1, ArrangementBytes(channels))));
+    if (copy) {
+        copy->type = source.type;
+        copy->numChannels = static_cast<std::int32_t>(channels);
+        std::memcpy(copy->speakers, source.speakers, channels * sizeof(abi::VstSpeakerProperties));
+    }
+    return copy;
+}
+
+int VSTAudioFilter::EffectInputs() const
+{
+    return mEffect != nullptr ? std::clamp(mEffect->numInputs, 0, kMaximumChannels) : 0;
+}
+
+int VSTAudioFilter::EffectOutputs() const
+{
+    return mEffect != nullptr ? std::clamp(mEffect->numOutputs, 0, kMaximumChannels) : 0;
+}
+
+void VSTAudioFilter::BuildIOConfiguration()
+{
+    ClearBusConfiguration();
+    if (mInputArrangement && mOutputArrangement) {
+        AddInputBus(MakeBus(mInputArrangement->type, mInputArrangement->numChannels, true));
+        AddOutputBus(MakeBus(mOutputArrangement->type, mOutputArrangement->numChannels, false));
+        return;
+    }
+    if (mEffect != nullptr && (mEffect->numInputs != EffectInputs() || mEffect->numOutputs != EffectOutputs())) {
+        KAFH_TRACE("VST", 5,
+                   "\"" << mModulePath << "\": channel counts " << mEffect->numInputs << "/" << mEffect->numOutputs
+                        << " are not sane; using " << EffectInputs() << "/" << EffectOutputs());
+    }
+    KAFH_TRACE("VST", 5,
+               "BuildIOConfiguration(), using numInputs/numOutputs, numInputs=" << EffectInputs()
+                                                                                << ", numOutputs=" << EffectOutputs());
+    AddInputBus(MakeBus(TypeForCount(EffectInputs()), EffectInputs(), true));
+    AddOutputBus(MakeBus(TypeForCount(EffectOutputs()), EffectOutputs(), false));
+}
+
+void VSTAudioFilter::RequestIOConfiguration(const std::vector<std::vector<AudioChannelDescription>>& inputs,
+                                            const std::vector<std::vector<AudioChannelDescription>>& outputs)
+{
+    mMonoThroughStereo = false;
+    mInputArrangement.reset();
+    mOutputArrangement.reset();
+    if (inputs.size() != 1 || outputs.size() != 1) {
+        return;
+    }
+    const auto& in = inputs.front();
+    const auto& out = outputs.front();
+    const auto vstVersion = Dispatch(abi::effGetVstVersion);
+    bool negotiated = false;
+    if (vstVersion >= 2300 && in.size() == out.size() && !in.empty() &&
+        in.size() <= static_cast<std::size_t>(kMaximumChannels)) {
+        auto inputArrangement = MakeArrangement(in.size());
+        auto outputArrangement = MakeArrangement(out.size());
+        if (inputArrangement && outputArrangement) {
+            if (Dispatch(abi::effSetSpeakerArrangement, 0, reinterpret_cast<std::intptr_t>(inputArrangement.get()),
+                         outputArrangement.get()) == 0) {
+                KAFH_TRACE("VSTAudioFilter::RequestIOConfiguration()", 5,
+                           "effSetSpeakerArrangement failed, inputs= " << in.size() << ", outputs= " << out.size());
+            } else {
+                KAFH_TRACE("VSTAudioFilter::RequestIOConfiguration()", 5,
+                           "effSetSpeakerArrangement succeeded, inputs= " << in.size() << ", outputs= " << out.size());
+                abi::VstSpeakerArrangement* acceptedInput = nullptr;
+                abi::VstSpeakerArrangement* acceptedOutput = nullptr;
+                if (Dispatch(abi::effGetSpeakerArrangement, 0, reinterpret_cast<std::intptr_t>(&acceptedInput),
+                             &acceptedOutput) == 0) {
+                    KAFH_TRACE("VSTAudioFilter::RequestIOConfiguration()", 5, "effGetSpeakerArrangement failed");
+                } else {
+                    KAFH_TRACE("VSTAudioFilter::RequestIOConfiguration()", 5, "effGetSpeakerArrangement succeeded");
+                    if (acceptedInput != nullptr && acceptedOutput != nullptr && acceptedInput->numChannels >= 1 &&
+                        acceptedOutput->numChannels >= 1) {
+                        mInputArrangement = CopyArrangement(*acceptedInput);
+                        mOutputArrangement = CopyArrangement(*acceptedOutput);
+                        negotiated = mInputArrangement && mOutputArrangement;
+                    }
+                }
+            }
+        }
+    }
+    if (negotiated) {
+        BuildIOConfiguration();
+    } else {
+        mInputArrangement.reset();
+        mOutputArrangement.reset();
+        BuildIOConfiguration();
+    }
+    if (GetNumberOfInputChannels() == 2 && GetNumberOfOutputChannels() == 2 && mEffect != nullptr &&
+        (mEffect->flags & abi::effFlagsCanMono) != 0 && in.size() == 1 && out.size() == 1) {
+        KAFH_TRACE("VSTAudioFilter::RequestIOConfiguration()", 5, "CanMono");
+        mMonoThroughStereo = true;
+        ClearBusConfiguration();
+        AddInputBus(Bus::CreateMono(u"Mono In", Bus::kMain));
+        AddOutputBus(Bus::CreateMono(u"Mono Out", Bus::kMain));
+    }
+}
+
+bool VSTAudioFilter::CanUseSideChaining() const
+{
+    const auto in = GetNumberOfInputChannels();
+    const auto out = GetNumberOfOutputChannels();
+    return (in == 2 && out == 1) || (in == 3 && out == 2) || (in == 4 && out == 2);
+}
+
+void VSTAudioFilter::Process(float** inputs, float** outputs, int frameCount)
+{
+    if (mEffect == nullptr || frameCount <= 0) {
+        return;
+    }
+    float** effectInputs = inputs;
+    float** effectOutputs = outputs;
+    if (mMonoThroughStereo) {
+        // The scratch channel was sized at Resume; a longer block cannot go through it.
+        if (static_cast<std::size_t>(frameCount) > mScratchChannel.size() || inputs == nullptr || outputs == nullptr) {
+            return;
+        }
+        mMonoInputs[0] = inputs[0];
+        mMonoInputs[1] = inputs[0];
+        mMonoOutputs[0] = outputs[0];
+        mMonoOutputs[1] = mScratchChannel.data();
+        effectInputs = mMonoInputs;
+        effectOutputs = mMonoOutputs;
+    }
+    try {
+        if ((mEffect->flags & abi::effFlagsCanReplacing) != 0 && mEffect->processReplacing != nullptr) {
+            mEffect->processReplacing(mEffect, effectInputs, effectOutputs, frameCount);
+        } else if (mEffect->process != nullptr) {
+            // The accumulating call adds to what the outputs hold: start them from the inputs.
+            const int through = std::min(EffectInputs(), EffectOutputs());
+            for (int i = 0; i < through; ++i) {
+                kelcore::FloatCopy(effectInputs[i], effectOutputs[i], frameCount);
+            }
+            mEffect->process(mEffect, effectInputs, effectOutputs, frameCount);
+        }
+    } catch (...) {
+        // Nothing may leave the audio thread; the block keeps what the plug-in wrote so far.
+        KAFH_TRACE("VSTAudioFilter::Process", 5, "\"" << mModulePath << "\": the effect threw while processing");
+    }
+}
+
+} // namespace kelaudiofilterhost::vst

@@ -1,0 +1,207 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/vst2/VSTPluginModule.h"
+
+#include "kelaudiofilterhost/catalogue/BannedPluginManager.h"
+#include "kelaudiofilterhost/services/File.h"
+#include "kelaudiofilterhost/services/Trace.h"
+#include "kelaudiofilterhost/vst2/VSTAudioFilter.h"
+#include "kelaudiofilterhost/vst2/VSTDispatcherBase.h"
+#include "kelaudiofilterhost/vst2/VSTStrings.h"
+
+#include <atomic>
+#include <map>
+
+namespace kelaudiofilterhost::vst {
+
+namespace {
+
+std::atomic<std::uint32_t> sCurrentShellID{0};
+
+std::map<UTF16String, boost::intrusive_ptr<VSTPluginModule>>& ModuleCache()
+{
+    static std::map<UTF16String, boost::intrusive_ptr<VSTPluginModule>> cache;
+    return cache;
+}
+
+} // namespace
+
+std::uint32_t GetCurrentShellID()
+{
+    return sCurrentShellID.load();
+}
+
+void SetCurrentShellID(std::uint32_t id)
+{
+    sCurrentShellID.store(id);
+}
+
+UTF16String MakeComponentID(std::uint32_t uniqueID, const UTF16String& modulePath)
+{
+    return u"2:" + kelcore::NumberToString(uniqueID) + u" " + kelcore::filesupport::File(modulePath).GetTitle();
+}
+
+std::uint32_t ParseUniqueID(const UTF16String& componentID)
+{
+    UTF16String text = componentID;
+    if (text.size() > 2 && text[1] == u':') {
+        text.erase(0, 2);
+    }
+    // Leading white space skipped, reading stops at the first non-digit; nothing read gives 0.
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t' || text[i] == u'\n' || text[i] == u'\r')) {
+        ++i;
+    }
+    std::uint64_t value = 0;
+    bool any = false;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        value = value * 10 + static_cast<std::uint64_t>(text[i] - u'0');
+        any = true;
+        if (value > 0xFFFFFFFFull) {
+            return 0; // out of range reads as nothing
+        }
+    }
+    return any ? static_cast<std::uint32_t>(value) : 0;
+}
+
+VSTPluginModule::VSTPluginModule(const UTF16String& path) : PluginModule(path, true)
+{
+}
+
+VSTPluginModule::~VSTPluginModule() = default;
+
+bool VSTPluginModule::Load()
+{
+    if (GetOSModule() != nullptr) {
+        return false;
+    }
+    if (!PluginModule::Load()) {
+        return false;
+    }
+    mEntryPoint = kelcore::GetFunctionPointerFromModule<abi::PluginEntryProc>(GetOSModule(), "VSTPluginMain");
+    if (mEntryPoint == nullptr) {
+        mEntryPoint = kelcore::GetFunctionPointerFromModule<abi::PluginEntryProc>(GetOSModule(), "main");
+    }
+    if (mEntryPoint == nullptr) {
+        KAFH_TRACE("VSTPluginModule::Load", 5, "\"" << GetPath() << "\": exports neither VSTPluginMain nor main");
+        PluginModule::Unload();
+        return false;
+    }
+    return true;
+}
+
+void VSTPluginModule::Unload()
+{
+    if (GetOSModule() != nullptr) {
+        PluginModule::Unload();
+    }
+    mEntryPoint = nullptr;
+}
+
+abi::AEffect* VSTPluginModule::Instantiate(std::uint32_t shellID)
+{
+    if (mEntryPoint == nullptr) {
+        return nullptr;
+    }
+    SetCurrentShellID(shellID);
+    try {
+        return mEntryPoint(&VSTAudioFilter::StaticAudioMasterCallback);
+    } catch (...) {
+        KAFH_TRACE("VSTPluginModule::Instantiate", 5, "\"" << GetPath() << "\": the entry point threw");
+    }
+    return nullptr;
+}
+
+boost::intrusive_ptr<AudioFilter> VSTPluginModule::CreateAudioFilter(UTF16String componentID)
+{
+    if (mEntryPoint == nullptr) {
+        return {};
+    }
+    const auto uniqueID = ParseUniqueID(componentID);
+    abi::AEffect* effect = Instantiate(uniqueID);
+    if (effect == nullptr) {
+        KAFH_TRACE("VSTPluginModule::CreateAudioFilter", 5, "\"" << GetPath() << "\": the entry point returned null");
+        return {};
+    }
+    if (effect->magic != abi::kEffectMagic) {
+        KAFH_TRACE("VSTPluginModule::CreateAudioFilter", 5, "\"" << GetPath() << "\": wrong magic");
+        return {};
+    }
+    return new VSTAudioFilter(MakeComponentID(uniqueID, GetPath()), GetPath(), effect, !mIsShell);
+}
+
+boost::intrusive_ptr<PluginModuleInfo> VSTPluginModule::GetPluginInfo(std::vector<UTF16String>& componentIDs)
+{
+    componentIDs.clear();
+    if (mEntryPoint == nullptr) {
+        return {};
+    }
+    abi::AEffect* effect = Instantiate(0);
+    if (effect == nullptr || effect->magic != abi::kEffectMagic) {
+        KAFH_TRACE("VSTPluginModule::GetPluginInfo", 5,
+                   "\"" << GetPath() << "\": " << (effect == nullptr ? "the entry point returned null" : "wrong magic"));
+        return {};
+    }
+    const auto uniqueID = static_cast<std::uint32_t>(effect->uniqueID);
+    const bool synth = (effect->flags & abi::effFlagsIsSynth) != 0;
+    // The temporary filter opens the effect and closes it when released at the end of this call.
+    boost::intrusive_ptr<VSTAudioFilter> filter =
+        new VSTAudioFilter(MakeComponentID(uniqueID, GetPath()), GetPath(), effect, true);
+    const kelcore::filesupport::File file(GetPath());
+    UTF16String name = ReadEffectString(effect, abi::effGetEffectName, 0, kEffectStringLength);
+    if (name.empty()) {
+        name = file.GetTitle();
+    }
+    const UTF16String vendor = ReadEffectString(effect, abi::effGetVendorString, 0, kEffectStringLength);
+    const auto vstVersion = static_cast<std::uint32_t>(VSTDispatcherBase::Dispatch(effect, abi::effGetVstVersion, 0, 0, nullptr, 0.0f));
+
+    if (BannedPluginManager::GetInstance().IsPluginBannedStatically(file.GetName(), kelcore::NumberToString(uniqueID),
+                                                                     kelcore::NumberToString(vstVersion)) &&
+        !synth) {
+        KAFH_TRACE("VSTPluginModule::GetPluginInfo", 5, "\"" << GetPath() << "\": banned statically");
+        return {};
+    }
+    mIsShell = vstVersion > 1 &&
+               VSTDispatcherBase::Dispatch(effect, abi::effGetPlugCategory, 0, 0, nullptr, 0.0f) == abi::kPlugCategShell;
+    boost::intrusive_ptr<PluginModuleInfo> info =
+        new PluginModuleInfo(PluginLocator(VST, GetPath()), name, vendor, vstVersion, VST, true, mIsShell);
+
+    if (!mIsShell) {
+        if (!synth) {
+            componentIDs.push_back(MakeComponentID(uniqueID, GetPath()));
+        }
+        return info;
+    }
+    SetCurrentShellID(0);
+    // A shell lists its effects until it answers 0; a misbehaving one that never stops is cut off.
+    constexpr int kMaximumShellEffects = 10000;
+    for (int i = 0; i < kMaximumShellEffects; ++i) {
+        char buffer[kStringBufferSize] = {};
+        const auto next = static_cast<std::uint32_t>(
+            VSTDispatcherBase::Dispatch(effect, abi::effShellGetNextPlugin, 0, 0, buffer, 0.0f));
+        if (next == 0) {
+            break;
+        }
+        componentIDs.push_back(MakeComponentID(next, GetPath()));
+    }
+    return info;
+}
+
+boost::intrusive_ptr<VSTPluginModule> GetOrLoadModule(const UTF16String& path)
+{
+    auto& cache = ModuleCache();
+    const auto cached = cache.find(path);
+    if (cached != cache.end()) {
+        if (cached->second->GetOSModule() != nullptr || cached->second->Load()) {
+            return cached->second;
+        }
+        return {};
+    }
+    boost::intrusive_ptr<VSTPluginModule> module = new VSTPluginModule(path);
+    if (!module->Load()) {
+        return {};
+    }
+    cache.emplace(path, module);
+    return module;
+}
+
+} // namespace kelaudiofilterhost::vst

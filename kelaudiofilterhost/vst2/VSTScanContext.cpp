@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/vst2/VSTScanContext.h"
+
+#include "kelaudiofilterhost/catalogue/AudioFilterDescriptorManager.h"
+#include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
+#include "kelaudiofilterhost/framework/AudioFilter.h"
+#include "kelaudiofilterhost/services/File.h"
+#include "kelaudiofilterhost/services/Trace.h"
+
+namespace kelaudiofilterhost::vst {
+
+namespace {
+
+char16_t FoldAscii(char16_t c)
+{
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+bool EqualIgnoringCase(const UTF16String& a, const UTF16String& b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Modules in the application's own folder are catalogued as the application's plug-ins.
+bool IsInApplicationFolder(const UTF16String& modulePath)
+{
+    const auto folder = kelcore::filesupport::File(modulePath).Parent().FullPath();
+    const auto own = kelcore::filesupport::Dir(kelcore::filesupport::Dir::AppDir(), u"Plug-Ins/VST").FullPath();
+    return EqualIgnoringCase(folder, own);
+}
+
+} // namespace
+
+VSTScanContext::VSTScanContext() = default;
+
+VSTScanContext::~VSTScanContext()
+{
+    ReleaseModule();
+}
+
+void VSTScanContext::ReleaseModule()
+{
+    if (mModule) {
+        mModule->Unload();
+        mModule.reset();
+    }
+}
+
+void VSTScanContext::BeginScan(const std::vector<PluginLocator>& locators)
+{
+    mLocators = locators;
+    mLocatorIndex = 0;
+    mModuleInfo.reset();
+    mComponentIDs.clear();
+    mDescriptors.clear();
+    mComponentIndex = 0;
+    mModule.reset();
+}
+
+bool VSTScanContext::GetCurrentPlugin(PluginLocator& locator, UTF16String& progressSuffix, std::uint32_t& index) const
+{
+    if (mLocatorIndex >= mLocators.size()) {
+        return false;
+    }
+    locator = mLocators[mLocatorIndex];
+    if (mComponentIDs.size() < 2) {
+        progressSuffix.clear();
+    } else {
+        progressSuffix = u" (" + kelcore::NumberToString(mComponentIndex + 1) + u"/" +
+                         kelcore::NumberToString(static_cast<std::uint32_t>(mComponentIDs.size())) + u")";
+    }
+    index = mLocatorIndex;
+    return true;
+}
+
+bool VSTScanContext::ScanNextPlugin()
+{
+    if (!mModule && mLocatorIndex < mLocators.size()) {
+        ReleaseModule();
+        const auto& path = mLocators[mLocatorIndex].GetPath();
+        mModule = GetOrLoadModule(path);
+        if (mModule) {
+            mComponentIDs.clear();
+            mModuleInfo = mModule->GetPluginInfo(mComponentIDs);
+        } else {
+            KAFH_TRACE("VSTScanContext::ScanNextPlugin", 5, "\"" << path << "\": cannot be loaded");
+        }
+    }
+    if (mLocatorIndex < mLocators.size()) {
+        const auto& locator = mLocators[mLocatorIndex];
+        if (!mComponentIDs.empty() && mComponentIndex < mComponentIDs.size() && mModule) {
+            auto filter = mModule->CreateAudioFilter(mComponentIDs[mComponentIndex]);
+            if (filter) {
+                auto descriptor = filter->CreateFilterDescriptor(locator, IsInApplicationFolder(locator.GetPath()));
+                if (descriptor) {
+                    mDescriptors.push_back(descriptor);
+                }
+            }
+        }
+        ++mComponentIndex;
+        if (mComponentIndex >= mComponentIDs.size()) {
+            if (mModuleInfo) {
+                PluginModuleInfoManager::GetInstance().AddPluginModuleInfo(mModuleInfo);
+                for (const auto& descriptor : mDescriptors) {
+                    AudioFilterDescriptorManager::GetInstance().AddAudioFilterDescriptor(descriptor);
+                }
+            }
+            mModuleInfo.reset();
+            mComponentIDs.clear();
+            mDescriptors.clear();
+            ReleaseModule();
+            ++mLocatorIndex;
+            mComponentIndex = 0;
+        }
+    }
+    return mLocatorIndex < mLocators.size();
+}
+
+} // namespace kelaudiofilterhost::vst

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The numbers our VST 2 test plug-ins are known by: their unique IDs and the vendor-specific calls
+// they answer. The plug-ins and the tests that load them both include this header, so neither side
+// spells a number twice. It depends on nothing, not even the binary-interface header.
+#pragma once
+
+#include <cstdint>
+
+namespace kafhtest {
+
+/// A unique ID spelled as four characters, the way VST 2 plug-ins choose them.
+constexpr std::int32_t FourCC(const char (&code)[5])
+{
+    return static_cast<std::int32_t>((static_cast<std::uint32_t>(static_cast<unsigned char>(code[0])) << 24)
+                                     | (static_cast<std::uint32_t>(static_cast<unsigned char>(code[1])) << 16)
+                                     | (static_cast<std::uint32_t>(static_cast<unsigned char>(code[2])) << 8)
+                                     | static_cast<std::uint32_t>(static_cast<unsigned char>(code[3])));
+}
+
+inline constexpr std::int32_t kGainId = FourCC("KfGn");
+inline constexpr std::int32_t kChunkId = FourCC("KfCk");
+inline constexpr std::int32_t kShellId = FourCC("KfSh");
+inline constexpr std::int32_t kShellQuarterId = FourCC("KfS1");
+inline constexpr std::int32_t kShellHalfId = FourCC("KfS2");
+inline constexpr std::int32_t kShellThreeQuartersId = FourCC("KfS3");
+inline constexpr std::int32_t kSynthId = FourCC("KfSy");
+inline constexpr std::int32_t kSurroundId = FourCC("KfSr");
+inline constexpr std::int32_t kLatencyId = FourCC("KfLt");
+inline constexpr std::int32_t kAccumulateId = FourCC("KfAc");
+inline constexpr std::int32_t kOldMainId = FourCC("KfOm");
+inline constexpr std::int32_t kBadMagicId = FourCC("KfBm");
+inline constexpr std::int32_t kThrowsId = FourCC("KfTh");
+/// Has the top bit set, so it is negative as a signed number: hosts must read it as unsigned.
+inline constexpr std::int32_t kLiarId = static_cast<std::int32_t>(0xCAFEF00Du);
+
+/// KafhGain, effVendorSpecific index: copies the VstTimeInfo of the last audioMasterGetTime answer
+/// to the pointer; returns 1 when the last processing call got an answer, 0 when it got null.
+inline constexpr std::int32_t kGainGetLastTimeInfo = FourCC("KfTm");
+/// KafhGain, effVendorSpecific index: sets parameter `value` to `opt` as a user gesture would, and
+/// tells the host (audioMasterBeginEdit, audioMasterAutomate, audioMasterEndEdit); returns 1.
+inline constexpr std::int32_t kGainAutomate = FourCC("KfAu");
+
+/// KafhChunk's chunk: this header (native byte order) followed by one float per parameter.
+struct ChunkHeader
+{
+    std::uint32_t magic;
+    std::uint32_t version;
+    std::uint32_t size; ///< whole chunk in bytes, header included
+};
+inline constexpr std::uint32_t kChunkMagic = static_cast<std::uint32_t>(FourCC("KfCS"));
+inline constexpr std::uint32_t kChunkVersion = 1;
+
+/// The latencies KafhLatency switches between with its parameter.
+inline constexpr std::int32_t kLatencyShort = 64;
+inline constexpr std::int32_t kLatencyLong = 128;
+
+} // namespace kafhtest
