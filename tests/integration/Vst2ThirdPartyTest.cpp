@@ -14,10 +14,19 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <cmath>
 #include <filesystem>
 #include <iostream>
 #include <set>
+
+// Third-party plug-ins leak at exit; those leaks are theirs. The modules are kept mapped (below) so
+// that the leak checker can name them, and their leaks are set aside.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:/usr/lib/vst/\n";
+}
 
 namespace kelaudiofilterhost {
 namespace {
@@ -93,6 +102,9 @@ protected:
         vst::RegisterVSTTechnology();
         Initialize();
         const auto modules = InstalledVst2Modules();
+        for (const auto& module : modules) {
+            ::dlopen(kelcore::UTF16to8(module.GetPath()).c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        }
         boost::intrusive_ptr<PluginModuleScanner> scanner = new PluginModuleScanner(modules);
         scanner->BeginScan();
         while (scanner->ContinueScan()) {

@@ -1,0 +1,249 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/catalogue/PluginModule.h"
+#include "kelaudiofilterhost/presets/PresetData.h"
+#include "kelaudiofilterhost/presets/PresetList.h"
+#include "kelaudiofilterhost/services/PropList.h"
+#include "kelaudiofilterhost/services/Trace.h"
+#include "kelaudiofilterhost/vst2/VSTAudioFilter.h"
+#include "tests/support/Vst2TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+namespace kelaudiofilterhost {
+namespace {
+
+using namespace kelaudiofilterhost::testing;
+namespace abi = vst::abi;
+
+std::intptr_t Ask(std::int32_t opcode, std::int32_t index = 0, void* ptr = nullptr)
+{
+    return vst::VSTAudioFilter::StaticAudioMasterCallback(nullptr, opcode, index, 0, ptr, 0.0f);
+}
+
+TEST(VSTHostCallback, AnswersWithTheHostsIdentity)
+{
+    EXPECT_EQ(Ask(abi::audioMasterVersion), 2400);
+    EXPECT_EQ(Ask(abi::audioMasterGetVendorVersion), 4);
+    EXPECT_EQ(Ask(abi::audioMasterGetLanguage), 1);
+    EXPECT_EQ(Ask(abi::audioMasterIdle), 0);
+    char text[64] = {};
+    EXPECT_EQ(Ask(abi::audioMasterGetVendorString, 0, text), 1);
+    EXPECT_STREQ(text, "Quelo Systems");
+    EXPECT_EQ(Ask(abi::audioMasterGetProductString, 0, text), 1);
+    EXPECT_STREQ(text, "Opal");
+
+    std::vector<std::string> traced;
+    kelcore::debug::SetTraceConfiguration("VSTAudioFilter::StaticAudioMasterCallback=5");
+    kelcore::debug::SetTraceSink([&](std::string_view line) { traced.emplace_back(line); });
+    EXPECT_EQ(Ask(abi::audioMasterCanDo, 0, const_cast<char*>("sendVstTimeInfo")), 1);
+    EXPECT_EQ(Ask(abi::audioMasterCanDo, 0, const_cast<char*>("shellCategory")), 1);
+    EXPECT_EQ(Ask(abi::audioMasterCanDo, 0, const_cast<char*>("sizeWindow")), 0);
+    EXPECT_EQ(Ask(abi::audioMasterCanDo, 0, const_cast<char*>("SendVstTimeInfo")), 0);
+    EXPECT_EQ(Ask(abi::audioMasterCanDo, 0, nullptr), 0);
+    kelcore::debug::SetTraceSink({});
+    kelcore::debug::ResetTraceConfiguration();
+    ASSERT_EQ(traced.size(), 5u);
+    EXPECT_NE(traced[0].find("<VSTAudioFilter::StaticAudioMasterCallback> <5> audioMasterCanDo->sendVstTimeInfo"),
+              std::string::npos);
+
+    // The vendor-specific protocol: locale codes and the theme text.
+    struct Case {
+        const char16_t* locale;
+        std::int32_t code;
+    } cases[] = {{u"de_DE", 1}, {u"ko_KR", 6}, {u"de_de", 0}, {u"en_US", 0}};
+    for (const auto& c : cases) {
+        PluginModule::SetLocaleIdentifier(c.locale);
+        std::int32_t code = -1;
+        EXPECT_EQ(Ask(abi::audioMasterVendorSpecific, 0x70400000, &code), 0x11005678);
+        EXPECT_EQ(code, c.code);
+    }
+    EXPECT_EQ(Ask(abi::audioMasterVendorSpecific, 0x70400000, nullptr), 0);
+    PluginModule::SetThemeXML("<theme/>");
+    const char* theme = nullptr;
+    EXPECT_EQ(Ask(abi::audioMasterVendorSpecific, 0x70400002, &theme), 0x11005678);
+    EXPECT_STREQ(theme, "<theme/>");
+    EXPECT_EQ(Ask(abi::audioMasterVendorSpecific, 0x2E903F43), 0x11005678);
+    EXPECT_EQ(Ask(abi::audioMasterVendorSpecific, 12345), 0);
+}
+
+TEST(VSTAudioFilter, DescribesParametersAndAnswersPinsAndAutomation)
+{
+    auto filter = OpenTestEffect("KafhGain", kafhtest::kGainId);
+    ASSERT_TRUE(filter);
+    EXPECT_EQ(filter->GetDisplayName(), u"KafhGain"); // the file title names non-shell effects
+    EXPECT_EQ(filter->GetMaxProcessingBlockSize(), 1024);
+    ASSERT_EQ(filter->GetParameterCount(), 2);
+    auto gain = filter->GetParameterInfo(0);
+    auto bypass = filter->GetParameterInfo(1);
+    ASSERT_TRUE(gain && bypass);
+    EXPECT_FALSE(filter->GetParameterInfo(2));
+    EXPECT_EQ(gain->GetName(), u"Gain");
+    EXPECT_EQ(gain->GetLabel(), u"%");
+    EXPECT_FLOAT_EQ(gain->PlainToNormalized(100.0f), 0.5f);
+    EXPECT_FLOAT_EQ(gain->NormalizedToPlain(0.5f), 100.0f);
+    EXPECT_TRUE(gain->CanRamp());
+    EXPECT_EQ(gain->GetStepCount(), 0);
+    EXPECT_EQ(bypass->GetStepCount(), 1); // a switch
+    EXPECT_FLOAT_EQ(bypass->PlainToNormalized(0.25f), 0.25f);
+    EXPECT_FALSE(gain->SupportsStringForArbitraryValues());
+
+    filter->SetParameter(0, 0.75f);
+    EXPECT_EQ(filter->GetParameter(0), 0.75f);
+    EXPECT_EQ(filter->GetParameterString(0), u"150");
+    EXPECT_EQ(gain->GetStringForValue(0.0f), u"150"); // always the current value
+
+    // Pins: stereo in and out.
+    EXPECT_EQ(filter->AudioMasterCallback(abi::audioMasterPinConnected, 1, 0, nullptr, 0.0f), 0);
+    EXPECT_EQ(filter->AudioMasterCallback(abi::audioMasterPinConnected, 2, 0, nullptr, 0.0f), 1);
+    EXPECT_EQ(filter->AudioMasterCallback(abi::audioMasterPinConnected, 0, 1, nullptr, 0.0f), 0);
+
+    // A gesture in the plug-in arrives as automation.
+    std::vector<std::pair<int, float>> automated;
+    filter->GetAutomatedParameterChangeSignal().connect([&](int i, float v) { automated.emplace_back(i, v); });
+    const auto dirty = filter->GetParameterDirtyCount();
+    filter->Dispatch(abi::effVendorSpecific, kafhtest::kGainAutomate, 1, nullptr, 1.0f);
+    EXPECT_EQ(automated, (std::vector<std::pair<int, float>>{{1, 1.0f}}));
+    EXPECT_EQ(filter->GetParameterDirtyCount(), dirty + 1);
+}
+
+TEST(VSTAudioFilter, GivesTimeInfoOnlyWhileRunning)
+{
+    struct Host : IAudioFilterHost {
+        bool GetTempoAndTimeSignature(int*, int*, int*, HostTempoRecord* record) override
+        {
+            record->tempo = 120.0;
+            record->numerator = 3;
+            record->denominator = 8;
+            return true;
+        }
+        bool GetTransportState(bool*, bool*, bool*) override { return false; }
+        void HostSpecific() override {}
+    } host;
+    auto filter = OpenTestEffect("KafhGain", kafhtest::kGainId);
+    ASSERT_TRUE(filter);
+    EXPECT_EQ(filter->AudioMasterCallback(abi::audioMasterGetTime, 0, 0, nullptr, 0.0f), 0); // suspended
+    filter->SetAudioFilterHost(&host);
+    filter->SetSampleRate(48000.0f);
+    filter->SetBlockSize(64);
+    filter->SetCurrentOffset(48000);
+    filter->Resume();
+    std::vector<float> a(64, 1.0f), b(64, 1.0f);
+    float* io[] = {a.data(), b.data()};
+    abi::VstTimeInfo seen{};
+    filter->Process(io, io, 64);
+    ASSERT_EQ(filter->Dispatch(abi::effVendorSpecific, kafhtest::kGainGetLastTimeInfo, 0, &seen), 1);
+    EXPECT_EQ(seen.ppqPos, 3.0);
+    EXPECT_EQ(seen.timeSigNumerator, 3);
+    EXPECT_EQ(seen.sampleRate, 48000.0);
+    EXPECT_TRUE(seen.flags & abi::kVstTransportPlaying);
+    EXPECT_TRUE(seen.flags & abi::kVstTransportChanged);
+    filter->Process(io, io, 64);
+    filter->Dispatch(abi::effVendorSpecific, kafhtest::kGainGetLastTimeInfo, 0, &seen);
+    EXPECT_FALSE(seen.flags & abi::kVstTransportChanged); // reported once
+    filter->Suspend();
+    EXPECT_EQ(filter->AudioMasterCallback(abi::audioMasterGetTime, 0, 0, nullptr, 0.0f), 0);
+}
+
+TEST(VSTAudioFilter, FactoryProgramsBecomePresets)
+{
+    auto filter = OpenTestEffect("KafhGain", kafhtest::kGainId);
+    ASSERT_TRUE(filter);
+    ASSERT_EQ(filter->GetNumFactoryPresets(), 3);
+    EXPECT_EQ(filter->GetFactoryPresetName(2), u"Double");
+    EXPECT_EQ(filter->GetFactoryPresetName(3), u"");
+    EXPECT_EQ(filter->GetFactoryPresetName(-1), u"");
+
+    kelcore::proplist::PropList storage;
+    PresetList list(storage);
+    filter->GetFactoryDefaultPresets(list);
+    std::set<UTF16String> names;
+    list.GetPresetNames(names);
+    EXPECT_EQ(names, (std::set<UTF16String>{u"Unity", u"Half", u"Double"}));
+    EXPECT_EQ(list.GetPreset(u"Unity")->GetPresetType(), PresetData::ParamListPreset); // the current state
+    EXPECT_EQ(list.GetPreset(u"Double")->GetPresetType(), PresetData::FactoryReferencePreset);
+
+    filter->SetFactoryPreset(0); // does nothing
+    EXPECT_EQ(filter->GetParameter(0), 0.5f);
+    ASSERT_TRUE(filter->LoadSettings(*list.GetPreset(u"Double")));
+    EXPECT_EQ(filter->GetParameter(0), 1.0f); // the program's settings, on program 0
+    EXPECT_EQ(filter->Dispatch(abi::effGetProgram), 0);
+}
+
+TEST(VSTAudioFilter, ChunkStateRoundTripsAndBadChunksAreRefused)
+{
+    auto filter = OpenTestEffect("KafhChunk", kafhtest::kChunkId);
+    ASSERT_TRUE(filter);
+    ASSERT_TRUE(filter->DoPresetsUseChunkData());
+    filter->SetParameter(0, 0.125f);
+    filter->SetParameter(1, 0.875f);
+    kelcore::proplist::PropList stored;
+    PresetData preset(stored);
+    filter->SaveSettings(preset);
+    EXPECT_EQ(preset.GetPresetType(), PresetData::ChunkPreset);
+
+    auto restored = OpenTestEffect("KafhChunk", kafhtest::kChunkId);
+    ASSERT_TRUE(restored->LoadSettings(preset));
+    EXPECT_EQ(restored->GetParameter(0), 0.125f);
+    EXPECT_EQ(restored->GetParameter(1), 0.875f);
+
+    // Truncated chunk: the plug-in refuses it and keeps its state.
+    PresetData::ChunkBytes bytes;
+    ASSERT_TRUE(preset.GetChunkData(bytes));
+    preset.SetChunkData(bytes.data(), static_cast<unsigned int>(bytes.size() - 3));
+    auto untouched = OpenTestEffect("KafhChunk", kafhtest::kChunkId);
+    const float before = untouched->GetParameter(0);
+    untouched->LoadSettings(preset);
+    EXPECT_EQ(untouched->GetParameter(0), before);
+    // A parameter record given to a chunk filter is ignored.
+    kelcore::proplist::PropList parameters;
+    PresetData parameterPreset(parameters);
+    parameterPreset.SetVersion(1.0f);
+    parameterPreset.SetParamList({0.5f, 0.5f});
+    EXPECT_FALSE(untouched->LoadSettings(parameterPreset));
+}
+
+TEST(VSTAudioFilter, MisbehavingEffectsCannotTakeTheHostDown)
+{
+    auto throws = OpenTestEffect("KafhThrows", kafhtest::kThrowsId);
+    ASSERT_TRUE(throws);
+    EXPECT_EQ(throws->GetDisplayName(), u"KafhThrows");
+    throws->SetBlockSize(32);
+    throws->Resume(); // effMainsChanged and effStartProcess throw
+    std::vector<float> a(32, 0.5f), b(32, 0.5f), outA(32), outB(32);
+    float* in[] = {a.data(), b.data()};
+    float* out[] = {outA.data(), outB.data()};
+    for (int block = 0; block < 12; ++block) {
+        throws->Process(in, out, 32); // every third block throws
+    }
+    throws->SetParameter(1, 0.5f);
+    EXPECT_EQ(throws->GetParameter(1), 0.0f);
+    EXPECT_EQ(throws->GetFactoryPresetName(0), u"");
+    kelcore::proplist::PropList stored;
+    PresetData preset(stored);
+    throws->SaveSettings(preset);
+    throws->Suspend();
+
+    auto liar = OpenTestEffect("KafhLiar", kafhtest::kLiarId);
+    ASSERT_TRUE(liar);
+    EXPECT_EQ(liar->GetParameterCount(), 0);
+    EXPECT_EQ(liar->GetNumFactoryPresets(), 0);
+    EXPECT_EQ(liar->GetInitialDelay(), 0);
+    EXPECT_EQ(liar->GetNumberOfOutputChannels(), 0u);
+    EXPECT_LE(liar->GetNumberOfInputChannels(), 256u);
+    EXPECT_EQ(liar->GetComponentID(), u"2:3405705229 KafhLiar"); // the unique ID read as unsigned
+    for (int i = 0; i < 3; ++i) { // 0 bytes, -1 bytes, 2^40 bytes
+        kelcore::proplist::PropList chunk;
+        PresetData chunkPreset(chunk);
+        liar->SaveSettings(chunkPreset);
+        PresetData::ChunkBytes bytes;
+        EXPECT_FALSE(chunkPreset.GetChunkData(bytes));
+    }
+    auto shell = vst::GetOrLoadModule(TestPlugin("KafhShell"));
+    EXPECT_FALSE(shell->CreateAudioFilter(u"2:42 KafhShell")); // no such effect in the shell
+}
+
+} // namespace
+} // namespace kelaudiofilterhost

@@ -1,0 +1,145 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/vst2/VSTAudioFilter.h"
+#include "tests/support/MappedRunner.h"
+#include "tests/support/Vst2TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace kelaudiofilterhost {
+namespace {
+
+using namespace kelaudiofilterhost::testing;
+using Layouts = std::vector<std::vector<AudioChannelDescription>>;
+using kelmediatypes::ChannelLayout;
+
+std::vector<UTF16String> BusNames(const std::vector<AudioFilterBusDescription>& buses)
+{
+    std::vector<UTF16String> names;
+    for (const auto& bus : buses) {
+        names.push_back(bus.GetName() + u"/" + kelcore::NumberToString(std::uint32_t{bus.GetChannelCount()}));
+    }
+    return names;
+}
+
+TEST(VSTIOConfiguration, BusesComeFromCountsOrTheNegotiatedArrangement)
+{
+    struct Case {
+        const char* plugin;
+        std::int32_t id;
+        Layouts inputs;
+        Layouts outputs;
+        std::vector<UTF16String> in;
+        std::vector<UTF16String> out;
+    } cases[] = {
+        // Default buses from the effect's counts.
+        {"KafhGain", kafhtest::kGainId, {}, {}, {u"Stereo In/2"}, {u"Stereo Out/2"}},
+        {"KafhSurround", kafhtest::kSurroundId, {}, {}, {u"Multi-mono In/3"}, {u"Stereo Out/2"}},
+        {"KafhAccumulate", kafhtest::kAccumulateId, {}, {}, {u"Mono In/1"}, {u"Stereo Out/2"}},
+        // Negotiated arrangements.
+        {"KafhSurround", kafhtest::kSurroundId, {kelmediatypes::CreateBroadcast51ChannelLayout()},
+         {kelmediatypes::CreateBroadcast51ChannelLayout()}, {u"Surround 5.1 In/6"}, {u"Surround 5.1 Out/6"}},
+        {"KafhSurround", kafhtest::kSurroundId, {kelmediatypes::CreateStereoChannelLayout()},
+         {kelmediatypes::CreateStereoChannelLayout()}, {u"Stereo In/2"}, {u"Stereo Out/2"}},
+        // Refused (five channels), skipped (counts differ): buses from the counts.
+        {"KafhSurround", kafhtest::kSurroundId, {ChannelLayout(5)}, {ChannelLayout(5)}, {u"Multi-mono In/3"},
+         {u"Stereo Out/2"}},
+        {"KafhSurround", kafhtest::kSurroundId, {kelmediatypes::CreateBroadcast51ChannelLayout()},
+         {kelmediatypes::CreateStereoChannelLayout()}, {u"Multi-mono In/3"}, {u"Stereo Out/2"}},
+        // Mono through a stereo effect that can do mono; an old effect without it stays stereo.
+        {"KafhGain", kafhtest::kGainId, {kelmediatypes::CreateMonoChannelLayout()},
+         {kelmediatypes::CreateMonoChannelLayout()}, {u"Mono In/1"}, {u"Mono Out/1"}},
+        {"KafhOldMain", kafhtest::kOldMainId, {kelmediatypes::CreateMonoChannelLayout()},
+         {kelmediatypes::CreateMonoChannelLayout()}, {u"Stereo In/2"}, {u"Stereo Out/2"}},
+    };
+    for (const auto& c : cases) {
+        auto filter = OpenTestEffect(c.plugin, c.id);
+        ASSERT_TRUE(filter) << c.plugin;
+        if (!c.inputs.empty()) {
+            filter->RequestIOConfiguration(c.inputs, c.outputs);
+        }
+        EXPECT_EQ(BusNames(filter->GetInputBuses()), c.in) << c.plugin;
+        EXPECT_EQ(BusNames(filter->GetOutputBuses()), c.out) << c.plugin;
+    }
+
+    // Several layouts per direction leave the buses alone.
+    auto surround = OpenTestEffect("KafhSurround", kafhtest::kSurroundId);
+    surround->RequestIOConfiguration({kelmediatypes::CreateStereoChannelLayout()}, {kelmediatypes::CreateStereoChannelLayout()});
+    surround->RequestIOConfiguration({ChannelLayout(1), ChannelLayout(1)}, {ChannelLayout(1)});
+    EXPECT_EQ(BusNames(surround->GetInputBuses()), std::vector<UTF16String>{u"Stereo In/2"});
+}
+
+TEST(VSTProcessing, MonoThroughStereoFeedsTheMonoInputToBothInputs)
+{
+    auto filter = OpenTestEffect("KafhGain", kafhtest::kGainId);
+    filter->RequestIOConfiguration({kelmediatypes::CreateMonoChannelLayout()}, {kelmediatypes::CreateMonoChannelLayout()});
+    ASSERT_TRUE(filter->IsMonoThroughStereo());
+    filter->SetParameter(0, 0.25f); // gain 0.5
+    filter->SetBlockSize(64);
+    filter->Resume();
+    std::vector<float> in(64, 0.5f), out(64, 9.0f);
+    float* inputs[] = {in.data()};
+    float* outputs[] = {out.data()};
+    filter->Process(inputs, outputs, 64);
+    EXPECT_EQ(out, std::vector<float>(64, 0.25f));
+}
+
+TEST(VSTProcessing, AccumulatingEffectsStartFromTheirInputs)
+{
+    auto filter = OpenTestEffect("KafhAccumulate", kafhtest::kAccumulateId);
+    filter->SetBlockSize(16);
+    filter->Resume();
+    std::vector<float> in(16, 0.5f), left(16, 7.0f), right(16, 0.0f);
+    float* inputs[] = {in.data()};
+    float* outputs[] = {left.data(), right.data()};
+    filter->Process(inputs, outputs, 16);
+    EXPECT_EQ(left, std::vector<float>(16, 0.75f)); // pre-filled with the input, then + 0.5 x input
+    EXPECT_EQ(right, std::vector<float>(16, 0.125f)); // not pre-filled: 0 + 0.25 x input
+}
+
+TEST(VSTProcessing, LatencyIsCompensatedAndFollowsItsChange)
+{
+    auto filter = OpenTestEffect("KafhLatency", kafhtest::kLatencyId);
+    ASSERT_EQ(filter->GetInitialDelay(), kafhtest::kLatencyShort);
+    filter->SetUseChannelMap(true);
+    filter->SetChannelMapTargetChannelLayout(kelmediatypes::CreateQuadraphonicChannelLayout());
+    filter->SetDefaultChannelMap(true);
+    filter->SetDefaultChannelMap(false);
+    filter->SetBlockSize(100);
+    filter->Resume();
+    auto out = RunMapped(*filter, 4, 4, 1000, {100, 37});
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_EQ(out[c], Delayed(c, 1000, kafhtest::kLatencyShort)) << c;
+    }
+    filter->Suspend();
+    filter->SetParameter(0, 1.0f); // the effect reports the longer latency (and says so with ioChanged)
+    ASSERT_EQ(filter->GetInitialDelay(), kafhtest::kLatencyLong);
+    filter->Resume();
+    out = RunMapped(*filter, 4, 4, 1000, {100});
+    for (int c = 2; c < 4; ++c) {
+        EXPECT_EQ(out[c], Delayed(c, 1000, kafhtest::kLatencyLong)) << c;
+    }
+}
+
+TEST(VSTProcessing, SideChainTargetReachesTheEffectsThirdInput)
+{
+    auto filter = OpenTestEffect("KafhSurround", kafhtest::kSurroundId);
+    ASSERT_TRUE(filter->CanUseSideChaining()); // 3 in, 2 out
+    filter->SetUseChannelMap(true);
+    filter->SetChannelMapTargetChannelLayout(kelmediatypes::CreateStereoChannelLayout());
+    filter->SetSideChainTargetBus(AudioFilterBusDescription::CreateMono(u"Key", AudioFilterBusDescription::kSideChain));
+    filter->SetChannelMap({{0, 0}, {1, 1}}, true);
+    filter->SetDefaultChannelMap(false);
+    filter->AutoConnectSideChainChannels(true);
+    EXPECT_EQ(filter->GetChannelMap(true), (ChannelMap{{0, 0}, {1, 1}, {2, 2}}));
+    filter->SetBlockSize(8);
+    filter->Resume();
+    std::vector<float> left(8, 0.5f), right(8, -0.5f), key(8, 0.75f), outLeft(8), outRight(8);
+    float* inputs[] = {left.data(), right.data(), key.data()};
+    float* outputs[] = {outLeft.data(), outRight.data()};
+    filter->ProcessWithMapping(inputs, outputs, 8);
+    EXPECT_EQ(outLeft, std::vector<float>(8, 0.125f)); // 0.5 x (1 - 0.75)
+    EXPECT_EQ(outRight, std::vector<float>(8, -0.125f));
+}
+
+} // namespace
+} // namespace kelaudiofilterhost
