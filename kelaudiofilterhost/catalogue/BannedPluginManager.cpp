@@ -16,24 +16,6 @@ constexpr std::uint32_t kFileVersion = 1;
 constexpr int kPluginListState = 1;
 constexpr int kPluginState = 2;
 
-char16_t FoldAsciiLetter(char16_t c)
-{
-    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
-}
-
-bool EqualFoldingAscii(const UTF16String& a, const UTF16String& b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAsciiLetter(a[i]) != FoldAsciiLetter(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 UTF16String Attribute(const kelcore::xml::AttributeMap& attributes, const char* name)
 {
     const auto it = attributes.find(name);
@@ -153,9 +135,9 @@ bool BannedPluginManager::IsPluginBannedStatically(const UTF16String& fileName, 
                                                    const UTF16String& version) const
 {
     for (const auto& entry : mStaticList) {
-        if (EqualFoldingAscii(entry.fileName, fileName) &&
-            (entry.uniqueID.empty() || EqualFoldingAscii(entry.uniqueID, uniqueID)) &&
-            (entry.version.empty() || EqualFoldingAscii(entry.version, version))) {
+        if (kelcore::EqualIgnoringAsciiCase(entry.fileName, fileName) &&
+            (entry.uniqueID.empty() || kelcore::EqualIgnoringAsciiCase(entry.uniqueID, uniqueID)) &&
+            (entry.version.empty() || kelcore::EqualIgnoringAsciiCase(entry.version, version))) {
             return true;
         }
     }

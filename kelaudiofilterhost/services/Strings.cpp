@@ -3,6 +3,7 @@
 
 #include <boost/locale/utf.hpp>
 
+#include <algorithm>
 #include <charconv>
 
 namespace kelcore {
@@ -60,6 +61,13 @@ UTF8String UTF16to8(std::u16string_view text)
 UTF16String UTF8to16(std::string_view text)
 {
     return Convert<char, UTF16String>(text.data(), text.data() + text.size());
+}
+
+bool EqualIgnoringAsciiCase(std::u16string_view a, std::u16string_view b)
+{
+    auto fold = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) { return fold(x) == fold(y); });
 }
 
 UTF16String NumberToString(std::int32_t value)

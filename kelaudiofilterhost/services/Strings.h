@@ -20,6 +20,9 @@ UTF8String UTF16to8(std::u16string_view text);
 /// Ill-formed or truncated sequences become U+FFFD; never throws.
 UTF16String UTF8to16(std::string_view text);
 
+/// Equal length and characters, with only the ASCII letters A to Z compared without regard to case.
+bool EqualIgnoringAsciiCase(std::u16string_view a, std::u16string_view b);
+
 UTF16String NumberToString(std::int32_t value);
 UTF16String NumberToString(std::uint32_t value);
 

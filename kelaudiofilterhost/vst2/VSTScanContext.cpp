@@ -11,30 +11,12 @@ namespace kelaudiofilterhost::vst {
 
 namespace {
 
-char16_t FoldAscii(char16_t c)
-{
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
-bool EqualIgnoringCase(const UTF16String& a, const UTF16String& b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Modules in the application's own folder are catalogued as the application's plug-ins.
 bool IsInApplicationFolder(const UTF16String& modulePath)
 {
     const auto folder = kelcore::filesupport::File(modulePath).Parent().FullPath();
     const auto own = kelcore::filesupport::Dir(kelcore::filesupport::Dir::AppDir(), u"Plug-Ins/VST").FullPath();
-    return EqualIgnoringCase(folder, own);
+    return kelcore::EqualIgnoringAsciiCase(folder, own);
 }
 
 } // namespace

@@ -20,20 +20,6 @@ namespace {
 using kelcore::filesupport::CompareFileNames;
 using kelcore::filesupport::Dir;
 
-bool EqualIgnoringAsciiCase(const UTF16String& a, const UTF16String& b)
-{
-    auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; };
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (fold(a[i]) != fold(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void AddIfNew(std::vector<UTF16String>& directories, const UTF16String& directory)
 {
     for (const auto& known : directories) {
@@ -79,7 +65,7 @@ std::vector<UTF16String> GetDefaultVSTDirectories()
         const auto own = Dir(Dir(kelcore::UTF8to16(home)), u".vst").FullPath();
         bool listed = false;
         for (const auto& known : directories) {
-            listed = listed || EqualIgnoringAsciiCase(known, own);
+            listed = listed || kelcore::EqualIgnoringAsciiCase(known, own);
         }
         if (!listed) {
             directories.push_back(own);

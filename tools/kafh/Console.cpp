@@ -1,0 +1,154 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tools/kafh/Console.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace kafh {
+
+namespace {
+
+int TerminalWidth()
+{
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 40) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
+// Keeps the end of a long path, which names the module.
+std::string ShortenFromLeft(std::string_view text, std::size_t width)
+{
+    if (text.size() <= width) {
+        return std::string(text);
+    }
+    if (width <= 3) {
+        return std::string(text.substr(text.size() - width));
+    }
+    return "..." + std::string(text.substr(text.size() - (width - 3)));
+}
+
+} // namespace
+
+int Fail(std::string_view message)
+{
+    std::cerr << "kafh: error: " << message << '\n';
+    return kExitFailure;
+}
+
+int FailUsage(std::string_view message)
+{
+    std::cerr << "kafh: error: " << message << "\n(see kafh --help)\n";
+    return kExitUsage;
+}
+
+void Warn(std::string_view message)
+{
+    std::cerr << "kafh: warning: " << message << '\n';
+}
+
+std::string Quoted(std::string_view text)
+{
+    return "\"" + std::string(text) + "\"";
+}
+
+std::string Quoted(const kelcore::UTF16String& text)
+{
+    return Quoted(kelcore::UTF16to8(text));
+}
+
+std::string FormatDecibels(double linear)
+{
+    if (!(linear > 0.0) || !std::isfinite(linear)) {
+        return linear > 0.0 ? "+inf dBFS" : "-inf dBFS";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f dBFS", 20.0 * std::log10(linear));
+    return text;
+}
+
+std::string FormatSeconds(double seconds)
+{
+    char text[32];
+    if (seconds < 1.0) {
+        std::snprintf(text, sizeof text, "%.0f ms", seconds * 1000.0);
+    } else {
+        std::snprintf(text, sizeof text, "%.2f s", seconds);
+    }
+    return text;
+}
+
+Progress::Progress(std::string title, bool enabled)
+    : mTitle(std::move(title)), mEnabled(enabled), mTerminal(isatty(STDERR_FILENO) == 1)
+{
+}
+
+Progress::~Progress()
+{
+    Finish();
+}
+
+void Progress::Step(int current, int total, std::string_view item)
+{
+    if (!mEnabled) {
+        return;
+    }
+    std::ostringstream label;
+    label << current << "/" << total << " " << item;
+    if (mTerminal) {
+        Draw(total > 0 ? static_cast<double>(current - 1) / total : 0.0, label.str());
+    } else {
+        std::cerr << mTitle << " " << label.str() << '\n';
+    }
+}
+
+void Progress::Fraction(double fraction, std::string_view item)
+{
+    if (!mEnabled) {
+        return;
+    }
+    const int percent = static_cast<int>(std::floor(std::clamp(fraction, 0.0, 1.0) * 100.0));
+    const auto now = std::chrono::steady_clock::now();
+    if (mTerminal) {
+        if (percent != mLastPercent && (!mDrawn || now - mLastDraw >= std::chrono::milliseconds(100))) {
+            mLastPercent = percent;
+            mLastDraw = now;
+            Draw(fraction, std::to_string(percent) + "% " + std::string(item));
+        }
+    } else if (percent / 25 != mLastPercent / 25 || mLastPercent < 0) {
+        // Off a terminal, a line per quarter is enough to show that work goes on.
+        mLastPercent = percent;
+        std::cerr << mTitle << " " << percent << "% " << item << '\n';
+    }
+}
+
+void Progress::Draw(double fraction, const std::string& label)
+{
+    const int width = TerminalWidth();
+    constexpr int kBarWidth = 24;
+    const int filled = static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * kBarWidth));
+    std::string line = mTitle + " [" + std::string(static_cast<std::size_t>(filled), '#') +
+                       std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') + "] ";
+    const auto room = static_cast<std::size_t>(std::max(width - 1 - static_cast<int>(line.size()), 8));
+    line += ShortenFromLeft(label, room);
+    // Clear to the end of the line so a shorter label leaves no remains of a longer one.
+    std::cerr << '\r' << line << "\x1b[K" << std::flush;
+    mDrawn = true;
+}
+
+void Progress::Finish()
+{
+    if (mEnabled && mTerminal && mDrawn) {
+        std::cerr << "\r\x1b[K" << std::flush;
+    }
+    mDrawn = false;
+}
+
+} // namespace kafh

@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "kelaudiofilterhost/services/Strings.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kafh {
+
+/// The tool's exit codes.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitFailure = 1,
+    kExitUsage = 2,
+};
+
+/// Writes "kafh: error: <message>" to standard error and returns kExitFailure.
+int Fail(std::string_view message);
+/// Writes "kafh: error: <message>" to standard error and returns kExitUsage.
+int FailUsage(std::string_view message);
+/// Writes "kafh: warning: <message>" to standard error.
+void Warn(std::string_view message);
+
+/// Text in double quotes, for naming files and filters in messages.
+std::string Quoted(std::string_view text);
+std::string Quoted(const kelcore::UTF16String& text);
+
+/// Level in dBFS with one decimal ("-6.0 dBFS"); "-inf dBFS" for silence.
+std::string FormatDecibels(double linear);
+/// "1.25 s", "850 ms".
+std::string FormatSeconds(double seconds);
+
+/// A progress display on standard error: a bar redrawn in place on a terminal, plain lines
+/// (at most one per step) otherwise. Quiet when disabled.
+class Progress {
+public:
+    Progress(std::string title, bool enabled);
+    ~Progress();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    /// Step `current` of `total` (1-based), with what is being worked on.
+    void Step(int current, int total, std::string_view item);
+    /// A fraction of the whole, for long single jobs; redrawn at most ten times a second.
+    void Fraction(double fraction, std::string_view item);
+    /// Clears the bar (on a terminal); later output starts on a clean line.
+    void Finish();
+
+private:
+    void Draw(double fraction, const std::string& label);
+
+    std::string mTitle;
+    bool mEnabled;
+    bool mTerminal;
+    bool mDrawn = false;
+    int mLastPercent = -1;
+    std::chrono::steady_clock::time_point mLastDraw;
+};
+
+} // namespace kafh

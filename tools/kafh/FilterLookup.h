@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "kelaudiofilterhost/catalogue/AudioFilterDescriptor.h"
+#include "kelaudiofilterhost/framework/AudioFilter.h"
+
+#include <boost/intrusive_ptr.hpp>
+
+#include <string>
+
+namespace kafh {
+
+using DescriptorPtr = boost::intrusive_ptr<kelaudiofilterhost::AudioFilterDescriptor>;
+using FilterPtr = boost::intrusive_ptr<kelaudiofilterhost::AudioFilter>;
+
+/// "internal", "vst2", "vst3"; "none" for anything else.
+std::string TechnologyName(kelaudiofilterhost::TechnologyType type);
+
+/// The descriptor a user's filter ID names: the component identifier itself, the identifier
+/// without its technology prefix, or a filter name that only one filter has (letter case ignored).
+/// Null with a message (unknown, or which filters share the name) otherwise.
+DescriptorPtr FindDescriptor(const std::string& id, std::string& error);
+
+/// Whether the filter may be created: its descriptor and, for plug-ins, its module are enabled.
+bool IsDescriptorEnabled(const kelaudiofilterhost::AudioFilterDescriptor& descriptor);
+
+/// A new filter of the ID through the library's creation entry; null with a message naming the
+/// filter (and its module) when it is unknown, disabled or cannot be created.
+FilterPtr CreateFilter(const std::string& id, std::string& error);
+
+/// The channel count of the first main bus (of the first bus when none is marked main).
+unsigned int MainChannelCount(const std::vector<kelaudiofilterhost::AudioFilterBusDescription>& buses);
+
+} // namespace kafh
