@@ -126,9 +126,18 @@ void LoadBaseline(benchmark::State& state)
 void SaveCandidate(benchmark::State& state)
 {
     Fixture& fixture = Fixture::Get();
+    // Other benchmarks share the process-wide catalogue: load the generated one first.
+    PluginModuleInfoManager& catalogue = PluginModuleInfoManager::GetInstance();
+    kelcore::filesupport::File source(fixture.CatalogueFile());
+    catalogue.ClearAll(true);
+    if (!catalogue.LoadConfiguration(source) ||
+        std::distance(catalogue.PluginInfoBegin(), catalogue.PluginInfoEnd()) != kModules) {
+        state.SkipWithError("catalogue not loaded");
+        return;
+    }
     kelcore::filesupport::File file(fixture.Directory() / "candidate.xml");
     for (auto _ : state) {
-        if (!PluginModuleInfoManager::GetInstance().SaveConfiguration(file, true)) {
+        if (!catalogue.SaveConfiguration(file, true)) {
             state.SkipWithError("not saved");
             break;
         }

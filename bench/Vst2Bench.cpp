@@ -152,6 +152,9 @@ void ScanFloor(benchmark::State& state)
                 continue;
             }
             auto entry = reinterpret_cast<vst::abi::PluginEntryProc>(::dlsym(library, "VSTPluginMain"));
+            if (entry == nullptr) {
+                entry = reinterpret_cast<vst::abi::PluginEntryProc>(::dlsym(library, "main"));
+            }
             if (entry != nullptr) {
                 if (vst::abi::AEffect* effect = entry(&FloorHost)) {
                     effect->dispatcher(effect, vst::abi::effOpen, 0, 0, nullptr, 0.0f);

@@ -91,6 +91,7 @@ bool VSTPluginModule::Load()
 
 void VSTPluginModule::Unload()
 {
+    mDescribingFilter.reset();
     if (GetOSModule() != nullptr) {
         PluginModule::Unload();
     }
@@ -117,6 +118,12 @@ boost::intrusive_ptr<AudioFilter> VSTPluginModule::CreateAudioFilter(UTF16String
         return {};
     }
     const auto uniqueID = ParseUniqueID(componentID);
+    const auto canonicalID = MakeComponentID(uniqueID, GetPath());
+    if (mDescribingFilter && mDescribingFilter->GetComponentID() == canonicalID) {
+        boost::intrusive_ptr<AudioFilter> described = mDescribingFilter;
+        mDescribingFilter.reset();
+        return described;
+    }
     abi::AEffect* effect = Instantiate(uniqueID);
     if (effect == nullptr) {
         KAFH_TRACE("VSTPluginModule::CreateAudioFilter", 5, "\"" << GetPath() << "\": the entry point returned null");
@@ -126,12 +133,13 @@ boost::intrusive_ptr<AudioFilter> VSTPluginModule::CreateAudioFilter(UTF16String
         KAFH_TRACE("VSTPluginModule::CreateAudioFilter", 5, "\"" << GetPath() << "\": wrong magic");
         return {};
     }
-    return new VSTAudioFilter(MakeComponentID(uniqueID, GetPath()), GetPath(), effect, !mIsShell);
+    return new VSTAudioFilter(canonicalID, GetPath(), effect, !mIsShell);
 }
 
 boost::intrusive_ptr<PluginModuleInfo> VSTPluginModule::GetPluginInfo(std::vector<UTF16String>& componentIDs)
 {
     componentIDs.clear();
+    mDescribingFilter.reset();
     if (mEntryPoint == nullptr) {
         return {};
     }
@@ -143,7 +151,8 @@ boost::intrusive_ptr<PluginModuleInfo> VSTPluginModule::GetPluginInfo(std::vecto
     }
     const auto uniqueID = static_cast<std::uint32_t>(effect->uniqueID);
     const bool synth = (effect->flags & abi::effFlagsIsSynth) != 0;
-    // The temporary filter opens the effect and closes it when released at the end of this call.
+    // The describing instance opens the effect; it closes it when released, at the end of this call or,
+    // for a single-effect module, when the filter it becomes is released.
     boost::intrusive_ptr<VSTAudioFilter> filter =
         new VSTAudioFilter(MakeComponentID(uniqueID, GetPath()), GetPath(), effect, true);
     const kelcore::filesupport::File file(GetPath());
@@ -168,6 +177,7 @@ boost::intrusive_ptr<PluginModuleInfo> VSTPluginModule::GetPluginInfo(std::vecto
     if (!mIsShell) {
         if (!synth) {
             componentIDs.push_back(MakeComponentID(uniqueID, GetPath()));
+            mDescribingFilter = filter;
         }
         return info;
     }

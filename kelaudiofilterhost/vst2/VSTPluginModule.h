@@ -11,6 +11,8 @@
 
 namespace kelaudiofilterhost::vst {
 
+class VSTAudioFilter;
+
 /// One VST 2 library file: finds its entry point, instantiates its effects and describes them,
 /// including shell modules that hold several effects.
 class VSTPluginModule : public PluginModule {
@@ -36,6 +38,10 @@ public:
 private:
     abi::PluginEntryProc mEntryPoint = nullptr;
     bool mIsShell = false;
+    // The instance GetPluginInfo opened to describe a single-effect module, handed out by the next
+    // CreateAudioFilter of that effect: a scan then opens each effect once instead of twice, which
+    // matters for effects that take long to open. Released by Unload.
+    boost::intrusive_ptr<VSTAudioFilter> mDescribingFilter;
 };
 
 /// A module from the process-wide cache, loaded; null when it cannot be loaded.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-struct SNDFILE_tag;
+struct sf_private_tag;
 
 namespace kafh {
 
@@ -31,7 +31,7 @@ public:
     int GetFormat() const { return mFormat; }
 
 private:
-    SNDFILE_tag* mFile = nullptr;
+    sf_private_tag* mFile = nullptr;
     std::filesystem::path mPath;
     int mChannels = 0;
     double mSampleRate = 0.0;
@@ -63,7 +63,7 @@ public:
     void Abort();
 
 private:
-    SNDFILE_tag* mFile = nullptr;
+    sf_private_tag* mFile = nullptr;
     int mDescriptor = -1;
     std::filesystem::path mTarget;
     std::filesystem::path mTemporary;

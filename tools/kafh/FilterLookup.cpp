@@ -12,29 +12,7 @@
 
 namespace kafh {
 
-namespace {
-
 using namespace kelaudiofilterhost;
-
-char16_t FoldAscii(char16_t c)
-{
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
-bool EqualIgnoringCase(const UTF16String& a, const UTF16String& b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
 
 std::string TechnologyName(TechnologyType type)
 {
@@ -65,8 +43,18 @@ DescriptorPtr FindDescriptor(const std::string& id, std::string& error)
     }
     std::vector<DescriptorPtr> byName;
     for (auto it = manager.InfoBegin(); it != manager.InfoEnd(); ++it) {
-        if (EqualIgnoringCase((*it)->GetName(), wanted)) {
+        if (kelcore::EqualIgnoringAsciiCase((*it)->GetName(), wanted)) {
             byName.push_back(*it);
+        }
+    }
+    if (byName.empty()) {
+        // Plug-in filters are often named after their module file; people know the module's own name.
+        const auto& catalogue = PluginModuleInfoManager::GetInstance();
+        for (auto it = manager.InfoBegin(); it != manager.InfoEnd(); ++it) {
+            const auto info = catalogue.FindPluginInfo((*it)->GetLocator());
+            if (!(*it)->IsInternal() && info && kelcore::EqualIgnoringAsciiCase(info->GetName(), wanted)) {
+                byName.push_back(*it);
+            }
         }
     }
     if (byName.size() == 1) {
@@ -90,11 +78,14 @@ bool IsDescriptorEnabled(const AudioFilterDescriptor& descriptor)
             PluginModuleInfoManager::GetInstance().IsPluginEnabled(descriptor.GetLocator(), false));
 }
 
-FilterPtr CreateFilter(const std::string& id, std::string& error)
+FilterPtr CreateFilter(const std::string& id, std::string& error, DescriptorPtr* found)
 {
     const auto descriptor = FindDescriptor(id, error);
     if (!descriptor) {
         return {};
+    }
+    if (found != nullptr) {
+        *found = descriptor;
     }
     const auto componentID = descriptor->GetUniqueID();
     const auto module = descriptor->GetLocator().GetPath();

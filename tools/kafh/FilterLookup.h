@@ -17,7 +17,8 @@ using FilterPtr = boost::intrusive_ptr<kelaudiofilterhost::AudioFilter>;
 std::string TechnologyName(kelaudiofilterhost::TechnologyType type);
 
 /// The descriptor a user's filter ID names: the component identifier itself, the identifier
-/// without its technology prefix, or a filter name that only one filter has (letter case ignored).
+/// without its technology prefix, a filter name that only one filter has, or the name of a module
+/// with one filter (letter case ignored in names).
 /// Null with a message (unknown, or which filters share the name) otherwise.
 DescriptorPtr FindDescriptor(const std::string& id, std::string& error);
 
@@ -25,8 +26,9 @@ DescriptorPtr FindDescriptor(const std::string& id, std::string& error);
 bool IsDescriptorEnabled(const kelaudiofilterhost::AudioFilterDescriptor& descriptor);
 
 /// A new filter of the ID through the library's creation entry; null with a message naming the
-/// filter (and its module) when it is unknown, disabled or cannot be created.
-FilterPtr CreateFilter(const std::string& id, std::string& error);
+/// filter (and its module) when it is unknown, disabled or cannot be created. The descriptor found
+/// is handed out when asked for.
+FilterPtr CreateFilter(const std::string& id, std::string& error, DescriptorPtr* found = nullptr);
 
 /// The channel count of the first main bus (of the first bus when none is marked main).
 unsigned int MainChannelCount(const std::vector<kelaudiofilterhost::AudioFilterBusDescription>& buses);

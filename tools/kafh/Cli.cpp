@@ -1,0 +1,237 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tools/kafh/Cli.h"
+
+#include "examples/ExampleFilters.h"
+#include "kelaudiofilterhost/catalogue/PluginModule.h"
+#include "kelaudiofilterhost/framework/AudioFilterFactory.h"
+#include "kelaudiofilterhost/services/Config.h"
+#include "kelaudiofilterhost/services/Trace.h"
+#include "kelaudiofilterhost/vst2/VSTTechnology.h"
+#include "tools/kafh/Commands.h"
+#include "tools/kafh/Console.h"
+#include "tools/kafh/ModuleProbe.h"
+#include "tools/kafh/ScanCommand.h"
+#include "tools/kafh/Settings.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+
+namespace kafh {
+
+namespace {
+
+using namespace kelaudiofilterhost;
+
+constexpr const char* kDescription =
+    "kafh, the command-line host of kelaudiofilterhost: finds VST plug-ins, keeps a catalogue of them,\n"
+    "shows what is inside them, and renders audio files through them and through internal filters.";
+
+// One occurrence, one value: "--param A=1 IN OUT" must not swallow IN and OUT.
+CLI::Option* AddRepeatable(CLI::App& command, const std::string& name, std::vector<std::string>& values,
+                           const std::string& description, const std::string& typeName)
+{
+    return command.add_option(name, values, description)->type_name(typeName)->allow_extra_args(false);
+}
+
+void AddFilterSettings(CLI::App& command, FilterSettingsOptions& options)
+{
+    AddRepeatable(command, "--param", options.parameters,
+                  "set a parameter, by the name info shows (or its index), to a plain value; repeatable",
+                  "NAME=VALUE");
+    command.add_option("--preset", options.presetFile, "load a preset file made by kafh preset save first")
+        ->type_name("FILE");
+}
+
+void StartLibrary(bool verbose)
+{
+    if (verbose) {
+        kelcore::debug::SetTraceConfiguration("*=5");
+    }
+    kelcore::config::SetClientName(u"kafh");
+    PluginModule::SetLocaleIdentifier(kelcore::UTF8to16(kelcore::Locale::Default().GetIdentifier()));
+    vst::RegisterVSTTechnology();
+    examples::RegisterExampleFilters();
+    Initialize();
+}
+
+} // namespace
+
+int RunKafh(int argc, char** argv)
+{
+    CLI::App app(kDescription, "kafh");
+    app.set_version_flag("--version", std::string("kafh ") + KAFH_VERSION);
+    app.require_subcommand(1);
+    app.fallthrough();
+    std::string configDirectory;
+    bool verbose = false;
+    app.add_option("--config", configDirectory,
+                   "settings folder with the catalogue and banned lists (default $XDG_CONFIG_HOME/kafh, "
+                   "else ~/.config/kafh)")
+        ->type_name("DIR");
+    app.add_flag("-v,--verbose", verbose, "trace what the library does, on standard error");
+
+    ScanOptions scan;
+    std::string technology = "all";
+    std::vector<std::string> scanDirectories;
+    auto* scanCommand = app.add_subcommand("scan", "find plug-ins and add them to the catalogue; each module is "
+                                                   "scanned in a child process, and one that crashes or hangs is banned");
+    scanCommand->add_option("--tech", technology, "technology to scan")
+        ->check(CLI::IsMember({"vst2", "vst3", "all"}))
+        ->default_val("all");
+    AddRepeatable(*scanCommand, "--dir", scanDirectories,
+                  "scan this folder instead of the default ones (VST_PATH, /usr/lib/vst, ...); repeatable", "DIR");
+    scanCommand->add_flag("--rescan", scan.rescan, "scan catalogued modules again, not only new ones");
+    scanCommand->add_option("--timeout", scan.timeoutSeconds, "seconds one module may take before it is banned")
+        ->check(CLI::Range(0.1, 3600.0))
+        ->default_val(30);
+
+    bool json = false;
+    auto* listCommand = app.add_subcommand("list", "list every filter kafh can create: internal filters and "
+                                                   "the catalogue's plug-ins");
+    listCommand->add_flag("--json", json, "print a JSON array");
+
+    std::string id;
+    FilterSettingsOptions filterSettings;
+    auto* infoCommand = app.add_subcommand("info", "show a filter's buses, parameters, programs, latency and flags");
+    infoCommand->add_option("ID", id, "component identifier (or a unique filter name), as kafh list shows")
+        ->required();
+    infoCommand->add_flag("--json", json, "print a JSON object");
+    AddFilterSettings(*infoCommand, filterSettings);
+
+    ProcessOptions process;
+    std::string inputPath;
+    std::string outputPath;
+    auto* processCommand = app.add_subcommand("process", "render an audio file through a filter");
+    processCommand->add_option("ID", process.id, "the filter")->required();
+    processCommand->add_option("IN", inputPath, "input audio file (any format libsndfile reads)")->required();
+    processCommand->add_option("OUT", outputPath, "output audio file; its type comes from its extension")->required();
+    AddFilterSettings(*processCommand, process.settings);
+    processCommand->add_option("--block", process.blockSize, "frames per processing block")->default_val(1024);
+    processCommand->add_option("--rate", process.sampleRate,
+                               "sample rate in Hz told to the filter and written (default: the input's)");
+    processCommand->add_option("--tail", process.tail,
+                               "render past the end: seconds, or \"auto\" (the filter's tail, else until silent)")
+        ->type_name("SECONDS|auto");
+    processCommand->add_option("--map", process.map,
+                               "one filter instance with this channel map, channels from 0; other channels pass "
+                               "through (default: one instance per group of channels)")
+        ->type_name("FILTERCH=FILECH,...");
+    processCommand->add_flag("-q,--quiet", process.quiet, "print nothing when all goes well");
+
+    std::string presetFile;
+    auto* presetCommand = app.add_subcommand("preset", "save a filter's settings to a file, or load them");
+    presetCommand->require_subcommand(1);
+    auto* presetSave = presetCommand->add_subcommand("save", "save the filter's settings (after --param) to FILE");
+    presetSave->add_option("ID", id, "the filter")->required();
+    presetSave->add_option("FILE", presetFile, "preset file to write")->required();
+    AddFilterSettings(*presetSave, filterSettings);
+    auto* presetLoad = presetCommand->add_subcommand("load", "load FILE into the filter and show its parameters");
+    presetLoad->add_option("ID", id, "the filter")->required();
+    presetLoad->add_option("FILE", presetFile, "preset file to read")->required();
+    presetLoad->add_flag("--json", json, "print a JSON object");
+
+    auto* presetsCommand = app.add_subcommand("presets", "list a filter's factory presets (programs)");
+    presetsCommand->add_option("ID", id, "the filter")->required();
+    presetsCommand->add_flag("--json", json, "print a JSON array");
+
+    std::string locator;
+    auto* banCommand = app.add_subcommand("ban", "keep a module out of scans and the catalogue");
+    banCommand->add_option("LOCATOR", locator, "module path, or \"2:PATH\" / \"3:PATH\"")->required();
+    auto* unbanCommand = app.add_subcommand("unban", "let a banned module be scanned again");
+    unbanCommand->add_option("LOCATOR", locator, "module path, or \"2:PATH\" / \"3:PATH\"")->required();
+    auto* bannedCommand = app.add_subcommand("banned", "print the banned modules, one path per line");
+
+    DemoOptions demo;
+    auto* demoCommand = app.add_subcommand("demo", "scan our example plug-ins (and zam's, where installed) into a "
+                                                   "temporary catalogue and render a test signal through them");
+    demoCommand->add_option("--timeout", demo.timeoutSeconds, "seconds one module may take to scan")
+        ->check(CLI::Range(0.1, 3600.0))
+        ->default_val(30);
+    demoCommand->add_flag("--keep", demo.keep, "keep the temporary settings folder");
+
+    int answerDescriptor = -1;
+    int technologyType = 0;
+    std::string modulePath;
+    // The child side of scanning; started by kafh itself, not listed in the help.
+    auto* scanOneCommand = app.add_subcommand("scan-one", "")->group("");
+    scanOneCommand->add_option("--fd", answerDescriptor)->required();
+    scanOneCommand->add_option("--type", technologyType)->required();
+    scanOneCommand->add_option("PATH", modulePath)->required();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() == 0) {
+            return app.exit(error);
+        }
+        std::cerr << "kafh: error: " << error.what() << "\n(see kafh --help, or kafh COMMAND --help)\n";
+        return kExitUsage;
+    }
+
+    try {
+        StartLibrary(verbose);
+        Settings settings(configDirectory.empty() ? Settings::DefaultDirectory()
+                                                  : std::filesystem::path(configDirectory));
+        if (*scanOneCommand) {
+            std::string error;
+            if (!settings.LoadStaticList(error)) {
+                return Fail(error);
+            }
+            return RunScanOne(answerDescriptor, technologyType, modulePath);
+        }
+        if (*demoCommand) {
+            demo.verbose = verbose;
+            return RunDemoCommand(demo);
+        }
+        if (settings.GetDirectory().empty()) {
+            return Fail("no settings folder: set HOME or XDG_CONFIG_HOME, or give --config DIR");
+        }
+        if (*scanCommand) {
+            if (technology == "vst2") {
+                scan.technologies = {VST};
+            } else if (technology == "vst3") {
+                scan.technologies = {VST3};
+            }
+            scan.directories.assign(scanDirectories.begin(), scanDirectories.end());
+            scan.verbose = verbose;
+            return RunScanCommand(settings, scan);
+        }
+        if (*listCommand) {
+            return RunListCommand(settings, json);
+        }
+        if (*infoCommand) {
+            return RunInfoCommand(settings, id, filterSettings, json);
+        }
+        if (*processCommand) {
+            process.input = inputPath;
+            process.output = outputPath;
+            return RunProcessCommand(settings, process);
+        }
+        if (*presetSave) {
+            return RunPresetSaveCommand(settings, id, presetFile, filterSettings);
+        }
+        if (*presetLoad) {
+            return RunPresetLoadCommand(settings, id, presetFile, json);
+        }
+        if (*presetsCommand) {
+            return RunPresetsCommand(settings, id, json);
+        }
+        if (*banCommand) {
+            return RunBanCommand(settings, locator);
+        }
+        if (*unbanCommand) {
+            return RunUnbanCommand(settings, locator);
+        }
+        if (*bannedCommand) {
+            return RunBannedCommand(settings);
+        }
+    } catch (const std::exception& exception) {
+        return Fail(std::string("unexpected failure: ") + exception.what());
+    }
+    return FailUsage("no command given");
+}
+
+} // namespace kafh

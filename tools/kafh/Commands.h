@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "kelaudiofilterhost/framework/AudioFilter.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kafh {
+
+class Settings;
+
+/// Settings given on the command line for one filter: a preset file first, then parameters.
+struct FilterSettingsOptions {
+    std::string presetFile;
+    std::vector<std::string> parameters;
+};
+
+/// Loads the preset file and applies the parameter assignments. kExitOk, or the exit code with
+/// a message naming the problem.
+int ApplyFilterSettings(kelaudiofilterhost::AudioFilter& filter, const FilterSettingsOptions& options,
+                        std::string& error);
+
+int RunListCommand(Settings& settings, bool json);
+int RunInfoCommand(Settings& settings, const std::string& id, const FilterSettingsOptions& options, bool json);
+int RunPresetsCommand(Settings& settings, const std::string& id, bool json);
+int RunPresetSaveCommand(Settings& settings, const std::string& id, const std::filesystem::path& file,
+                         const FilterSettingsOptions& options);
+int RunPresetLoadCommand(Settings& settings, const std::string& id, const std::filesystem::path& file, bool json);
+int RunBanCommand(Settings& settings, const std::string& locator);
+int RunUnbanCommand(Settings& settings, const std::string& locator);
+int RunBannedCommand(Settings& settings);
+
+struct ProcessOptions {
+    std::string id;
+    std::filesystem::path input;
+    std::filesystem::path output;
+    FilterSettingsOptions settings;
+    int blockSize = 1024;
+    /// 0: the input file's rate.
+    double sampleRate = 0.0;
+    /// Empty, "auto" or a number of seconds.
+    std::string tail;
+    /// "FILTERCH=FILECH,..."; empty for one instance per channel group.
+    std::string map;
+    bool quiet = false;
+};
+
+int RunProcessCommand(Settings& settings, const ProcessOptions& options);
+
+struct DemoOptions {
+    double timeoutSeconds = 30.0;
+    bool verbose = false;
+    /// Keep the temporary settings folder (for looking at what the demo catalogued).
+    bool keep = false;
+};
+
+int RunDemoCommand(const DemoOptions& options);
+
+} // namespace kafh

@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tools/kafh/PresetFile.h"
+
+#include "kelaudiofilterhost/presets/PresetData.h"
+#include "kelaudiofilterhost/services/File.h"
+#include "kelaudiofilterhost/services/PropList.h"
+#include "tools/kafh/Console.h"
+
+#include <system_error>
+
+namespace kafh {
+
+namespace {
+
+using kelaudiofilterhost::PresetData;
+using kelcore::proplist::PropList;
+
+constexpr const char* kFormatKey = "kafh_preset";
+constexpr std::uint32_t kFormatVersion = 1;
+constexpr const char* kComponentKey = "component_id";
+constexpr const char* kNameKey = "filter_name";
+constexpr const char* kSettingsKey = "settings";
+
+std::string FileText(const std::filesystem::path& path)
+{
+    return Quoted(path.string());
+}
+
+} // namespace
+
+bool SavePresetFile(kelaudiofilterhost::AudioFilter& filter, const std::filesystem::path& path, std::string& error)
+{
+    PropList list;
+    list.SetValue(kFormatKey, kFormatVersion);
+    list.SetValue(kComponentKey, filter.GetComponentID());
+    list.SetValue(kNameKey, filter.GetDisplayName());
+    PresetData preset(list.CreateChild(kSettingsKey));
+    filter.SaveSettings(preset);
+
+    std::error_code status;
+    const auto folder = path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
+    if (!std::filesystem::is_directory(folder, status)) {
+        error = "cannot write preset " + FileText(path) + ": the folder " + FileText(folder) + " does not exist";
+        return false;
+    }
+    kelcore::filesupport::File file(path);
+    if (!kelcore::proplist::utils::SavePropList(file, list)) {
+        error = "cannot write preset " + FileText(path);
+        return false;
+    }
+    return true;
+}
+
+bool LoadPresetFile(kelaudiofilterhost::AudioFilter& filter, const std::filesystem::path& path, std::string& error)
+{
+    std::error_code status;
+    if (!std::filesystem::is_regular_file(path, status)) {
+        error = "cannot read preset " + FileText(path) + ": no such file";
+        return false;
+    }
+    PropList list;
+    if (!kelcore::proplist::utils::LoadPropList(kelcore::filesupport::FromPath(path), list, false)) {
+        error = "preset " + FileText(path) + " is unreadable or malformed";
+        return false;
+    }
+    std::uint32_t version = 0;
+    kelcore::UTF16String componentID;
+    auto* settings = list.GetChild(kSettingsKey);
+    if (!list.GetValue(kFormatKey, version) || !list.GetValue(kComponentKey, componentID) || settings == nullptr) {
+        error = FileText(path) + " is not a kafh preset";
+        return false;
+    }
+    if (version != kFormatVersion) {
+        error = "preset " + FileText(path) + " is of another version (" + std::to_string(version) + ")";
+        return false;
+    }
+    if (componentID != filter.GetComponentID()) {
+        error = "preset " + FileText(path) + " is for filter " + Quoted(componentID) + ", not " +
+                Quoted(filter.GetComponentID());
+        return false;
+    }
+    PresetData preset(settings);
+    // A chunk record loads as a success whatever the plug-in makes of it; an undecodable chunk
+    // is caught here instead.
+    PresetData::ChunkBytes chunk;
+    if (preset.GetPresetType() == PresetData::ChunkPreset && !preset.GetChunkData(chunk)) {
+        error = "preset " + FileText(path) + " holds no readable chunk";
+        return false;
+    }
+    if (!filter.LoadSettings(preset)) {
+        error = "filter " + Quoted(filter.GetComponentID()) + " refused preset " + FileText(path) +
+                " (another preset version, or settings it cannot take)";
+        return false;
+    }
+    return true;
+}
+
+} // namespace kafh

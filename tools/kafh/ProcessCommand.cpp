@@ -1,0 +1,202 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tools/kafh/AudioFile.h"
+#include "tools/kafh/Commands.h"
+#include "tools/kafh/Console.h"
+#include "tools/kafh/FilterLookup.h"
+#include "tools/kafh/Render.h"
+#include "tools/kafh/Settings.h"
+
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <csignal>
+#include <iostream>
+
+namespace kafh {
+
+namespace {
+
+using namespace kelaudiofilterhost;
+
+constexpr int kMaximumBlockSize = 65536;
+constexpr double kProgressFromSeconds = 30.0;
+
+std::atomic<bool> sInterrupted{false};
+
+extern "C" void OnInterrupt(int)
+{
+    sInterrupted.store(true);
+}
+
+// Turns Ctrl-C into a clean stop between blocks, so no half-written file is left behind.
+class InterruptScope {
+public:
+    InterruptScope()
+    {
+        struct sigaction action {};
+        action.sa_handler = &OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &mPreviousInterrupt);
+        sigaction(SIGTERM, &action, &mPreviousTerminate);
+    }
+    ~InterruptScope()
+    {
+        sigaction(SIGINT, &mPreviousInterrupt, nullptr);
+        sigaction(SIGTERM, &mPreviousTerminate, nullptr);
+    }
+    InterruptScope(const InterruptScope&) = delete;
+    InterruptScope& operator=(const InterruptScope&) = delete;
+
+private:
+    struct sigaction mPreviousInterrupt {};
+    struct sigaction mPreviousTerminate {};
+};
+
+bool ParseInteger(std::string_view text, int& value)
+{
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+bool ParseTail(const std::string& text, RenderOptions& options, std::string& error)
+{
+    if (text.empty()) {
+        options.tailMode = TailMode::None;
+        return true;
+    }
+    if (text == "auto") {
+        options.tailMode = TailMode::Automatic;
+        return true;
+    }
+    double seconds = 0.0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(seconds) ||
+        seconds < 0.0 || seconds > 3600.0) {
+        error = "--tail " + Quoted(text) + ": expected \"auto\" or seconds from 0 to 3600";
+        return false;
+    }
+    options.tailMode = TailMode::Fixed;
+    options.tailSeconds = seconds;
+    return true;
+}
+
+// "FILTERCH=FILECH,...", channels counted from 0.
+bool ParseMap(const std::string& text, RenderOptions& options, std::string& error)
+{
+    if (text.empty()) {
+        return true;
+    }
+    options.useExplicitMap = true;
+    std::set<int> fileChannels;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const auto end = std::min(text.find(',', start), text.size());
+        const std::string_view entry(text.data() + start, end - start);
+        const auto equals = entry.find('=');
+        int filterChannel = -1;
+        int fileChannel = -1;
+        if (equals == std::string_view::npos || !ParseInteger(entry.substr(0, equals), filterChannel) ||
+            !ParseInteger(entry.substr(equals + 1), fileChannel) || filterChannel < 0 || fileChannel < 0) {
+            error = "--map " + Quoted(text) + ": expected FILTERCH=FILECH pairs separated by commas, " +
+                    "channels counted from 0";
+            return false;
+        }
+        if (!options.explicitMap.emplace(filterChannel, fileChannel).second || !fileChannels.insert(fileChannel).second) {
+            error = "--map " + Quoted(text) + ": each filter channel and each file channel may appear once";
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+int RunProcessCommand(Settings& settings, const ProcessOptions& options)
+{
+    std::string error;
+    RenderOptions render;
+    if (options.blockSize < 1 || options.blockSize > kMaximumBlockSize) {
+        return FailUsage("--block " + std::to_string(options.blockSize) + ": expected 1 to " +
+                         std::to_string(kMaximumBlockSize) + " frames");
+    }
+    if (!(options.sampleRate >= 0.0) || options.sampleRate > 1e6) {
+        return FailUsage("--rate: expected a sample rate in Hz up to 1000000");
+    }
+    if (!ParseTail(options.tail, render, error) || !ParseMap(options.map, render, error)) {
+        return FailUsage(error);
+    }
+    if (MajorFormatForExtension(options.output) == 0) {
+        return FailUsage("cannot write " + Quoted(options.output.string()) + ": unknown audio file type " +
+                         Quoted(options.output.extension().string()) + " (known: " + KnownAudioExtensions() + ")");
+    }
+    if (!settings.Load(error)) {
+        return Fail(error);
+    }
+
+    AudioFileReader reader;
+    if (!reader.Open(options.input, error)) {
+        return Fail(error);
+    }
+    auto filter = CreateFilter(options.id, error);
+    if (!filter) {
+        return Fail(error);
+    }
+    RequestChannelLayout(*filter, reader.GetChannelCount());
+    if (const int status = ApplyFilterSettings(*filter, options.settings, error); status != kExitOk) {
+        return status == kExitUsage ? FailUsage(error) : Fail(error);
+    }
+
+    render.blockSize = options.blockSize;
+    render.sampleRate = options.sampleRate > 0.0 ? options.sampleRate : reader.GetSampleRate();
+    const double seconds = reader.GetFrameCount() > 0 ? static_cast<double>(reader.GetFrameCount()) / render.sampleRate : 0.0;
+    Progress progress("rendering", !options.quiet && seconds >= kProgressFromSeconds);
+    render.progress = &progress;
+    render.progressLabel = options.input.filename().string();
+    sInterrupted.store(false);
+    render.cancel = &sInterrupted;
+
+    Renderer renderer;
+    if (!renderer.Prepare(filter, reader.GetChannelCount(), render, error)) {
+        return Fail(error);
+    }
+    AtomicAudioFileWriter writer;
+    if (!writer.Open(options.output, reader.GetChannelCount(), static_cast<int>(std::lround(render.sampleRate)),
+                     reader.GetFormat(), error)) {
+        return Fail(error);
+    }
+    RenderReport report;
+    {
+        InterruptScope interrupts;
+        if (!renderer.Run(reader, writer, report, error)) {
+            writer.Abort();
+            return Fail("processing " + Quoted(options.input.string()) + " through " +
+                        Quoted(filter->GetComponentID()) + " failed: " + error);
+        }
+    }
+    if (!writer.Commit(error)) {
+        return Fail(error);
+    }
+    if (!options.quiet) {
+        const double rate = render.sampleRate;
+        std::cout << "Rendered " << options.input.string() << " through " << Quoted(filter->GetComponentID()) << " into "
+                  << options.output.string() << ": " << reader.GetChannelCount() << " channels, "
+                  << static_cast<long long>(std::lround(rate)) << " Hz, "
+                  << FormatSeconds(static_cast<double>(report.inputFrames) / rate);
+        if (report.tailFrames > 0) {
+            std::cout << " + " << FormatSeconds(static_cast<double>(report.tailFrames) / rate) << " tail";
+        }
+        std::cout << "; latency " << report.latency << " frames compensated; " << report.instances
+                  << (report.instances == 1 ? " instance" : " instances") << "; peak "
+                  << FormatDecibels(report.input.peak) << " in, " << FormatDecibels(report.output.peak)
+                  << " out; RMS " << FormatDecibels(report.input.GetRms()) << " in, "
+                  << FormatDecibels(report.output.GetRms()) << " out";
+        if (const double factor = report.GetRealTimeFactor(rate); factor > 0.0) {
+            std::cout << "; " << static_cast<long long>(std::lround(factor)) << "x real time";
+        }
+        std::cout << ".\n";
+    }
+    return kExitOk;
+}
+
+} // namespace kafh
