@@ -119,6 +119,25 @@ bool WriteAll(int fd, const std::string& text)
     return true;
 }
 
+const char* OutcomeName(ProbeOutcome outcome)
+{
+    switch (outcome) {
+    case ProbeOutcome::Described:
+        return "described";
+    case ProbeOutcome::NotDescribed:
+        return "not described";
+    case ProbeOutcome::Crashed:
+        return "crashed";
+    case ProbeOutcome::TimedOut:
+        return "timed out";
+    case ProbeOutcome::AbnormalExit:
+        return "exited abnormally";
+    case ProbeOutcome::NotStarted:
+        break;
+    }
+    return "not started";
+}
+
 void Classify(int status, ProbeResult& result)
 {
     if (WIFSIGNALED(status)) {
@@ -175,8 +194,7 @@ ProbeResult ProbeModule(const PluginLocator& locator, const ProbeOptions& option
     Descriptor writeEnd(ends[1]);
     // dup2 onto the same number would keep close-on-exec set; move the write end out of the way.
     if (writeEnd.Get() == kAnswerDescriptor) {
-        writeEnd.Reset(fcntl(ends[1], F_DUPFD_CLOEXEC, 10));
-        close(ends[1]);
+        writeEnd.Reset(fcntl(kAnswerDescriptor, F_DUPFD_CLOEXEC, 10));
     }
     fcntl(readEnd.Get(), F_SETFL, fcntl(readEnd.Get(), F_GETFL) | O_NONBLOCK);
 
@@ -222,7 +240,11 @@ ProbeResult ProbeModule(const PluginLocator& locator, const ProbeOptions& option
     KAFH_TRACE("kafh::ProbeModule", 5, "\"" << path << "\": scan process " << child);
 
     // A descriptor that becomes readable when the child ends; without it, poll in short slices.
+#ifdef SYS_pidfd_open
     Descriptor childEnd(static_cast<int>(syscall(SYS_pidfd_open, child, 0)));
+#else
+    Descriptor childEnd;
+#endif
     const auto deadline = started + std::chrono::duration_cast<Clock::duration>(
                                         std::chrono::duration<double>(options.timeoutSeconds));
     bool pipeOpen = true;
@@ -268,7 +290,8 @@ ProbeResult ProbeModule(const PluginLocator& locator, const ProbeOptions& option
     waitpid(child, &status, 0);
     result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     Classify(status, result);
-    KAFH_TRACE("kafh::ProbeModule", 5, "\"" << path << "\": " << static_cast<int>(result.outcome) << " " << result.detail);
+    KAFH_TRACE("kafh::ProbeModule", 5,
+               "\"" << path << "\": " << OutcomeName(result.outcome) << " after " << result.seconds << " s; " << result.detail);
     return result;
 }
 

@@ -1,71 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// This binary replaces the global allocation functions to prove that the audio path allocates nothing.
 #include "kelaudiofilterhost/framework/AudioFilter.h"
 
+#include "tests/support/AllocationCounter.h"
 #include "tests/support/TestFilters.h"
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-namespace {
-std::atomic<long> gAllocations{0};
-thread_local bool tCounting = false;
-
-void* Allocate(std::size_t size)
-{
-    if (tCounting) {
-        gAllocations.fetch_add(1, std::memory_order_relaxed);
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    return Allocate(size);
-}
-void* operator new[](std::size_t size)
-{
-    return Allocate(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return Allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return Allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace kelaudiofilterhost {
 namespace {

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/vst2/VSTAudioFilter.h"
+#include "tests/support/AllocationCounter.h"
+#include "tests/support/Vst2TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace kelaudiofilterhost {
+namespace {
+
+using namespace kelaudiofilterhost::testing;
+
+struct TempoHost : IAudioFilterHost {
+    bool GetTempoAndTimeSignature(int*, int*, int*, HostTempoRecord* record) override
+    {
+        record->tempo = 96.0;
+        record->numerator = 4;
+        record->denominator = 4;
+        return true;
+    }
+    bool GetTransportState(bool*, bool*, bool*) override { return false; }
+    void HostSpecific() override {}
+};
+
+// The effects call back into the host while processing (time info); none of it may allocate.
+TEST(VSTAudioPath, ProcessingEffectsThroughMapsAllocatesNothing)
+{
+    TempoHost host;
+    struct Effect {
+        const char* plugin;
+        std::int32_t id;
+    } effects[] = {{"KafhGain", kafhtest::kGainId}, {"KafhLatency", kafhtest::kLatencyId},
+                   {"KafhAccumulate", kafhtest::kAccumulateId}, {"KafhSurround", kafhtest::kSurroundId}};
+    std::vector<std::vector<float>> in(8, std::vector<float>(512, 0.25f)), out(8, std::vector<float>(512));
+    std::vector<float*> inPointers, outPointers;
+    for (int c = 0; c < 8; ++c) {
+        inPointers.push_back(in[c].data());
+        outPointers.push_back(out[c].data());
+    }
+    for (const auto& effect : effects) {
+        auto filter = OpenTestEffect(effect.plugin, effect.id);
+        ASSERT_TRUE(filter) << effect.plugin;
+        filter->SetAudioFilterHost(&host);
+        filter->SetSampleRate(48000.0f);
+        filter->SetBlockSize(512);
+        filter->SetUseChannelMap(true);
+        filter->SetChannelMapTargetChannelLayout(kelmediatypes::Create7_1ChannelLayout());
+        filter->SetDefaultChannelMap(true);
+        filter->SetDefaultChannelMap(false);
+        filter->Resume();
+        long allocations = 0;
+        for (int block = 0; block < 3000; ++block) {
+            filter->SetCurrentOffset(block * 512LL);
+            const int frames = 1 + (block * 97) % 512;
+            const long before = gAllocations.load();
+            tCounting = true;
+            filter->ProcessWithMapping(inPointers.data(), outPointers.data(), frames);
+            tCounting = false;
+            allocations += gAllocations.load() - before;
+        }
+        filter->Suspend();
+        EXPECT_EQ(allocations, 0) << effect.plugin;
+    }
+}
+
+} // namespace
+} // namespace kelaudiofilterhost
