@@ -52,7 +52,8 @@ public:
     void SetUp() override
     {
         const char* base = std::getenv("TMPDIR");
-        auto pattern = (std::filesystem::path(base != nullptr && *base != 0 ? base : "/tmp") / "kafh-test-XXXXXX").string();
+        const std::filesystem::path parent(base != nullptr && *base != 0 ? base : "/tmp");
+        auto pattern = (parent / "kafh-test-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         mFolder = pattern;
         mConfig = mFolder / "config";
@@ -86,8 +87,11 @@ public:
         std::vector<std::string> environment;
         for (char** entry = environ; *entry != nullptr; ++entry) {
             const std::string text(*entry);
-            if (text.rfind("HOME=", 0) != 0 && text.rfind("XDG_CONFIG_HOME=", 0) != 0 && text.rfind("TMPDIR=", 0) != 0 &&
-                text.rfind("KAFH_TRACE=", 0) != 0) {
+            bool replaced = false;
+            for (const char* name : {"HOME=", "XDG_CONFIG_HOME=", "TMPDIR=", "KAFH_TRACE="}) {
+                replaced = replaced || text.rfind(name, 0) == 0;
+            }
+            if (!replaced) {
                 environment.push_back(text);
             }
         }
@@ -183,8 +187,9 @@ inline Channels ReadAudio(const std::filesystem::path& path, int* rate = nullptr
     if (rate != nullptr) {
         *rate = info.samplerate;
     }
-    Channels channels(static_cast<std::size_t>(info.channels), std::vector<float>(static_cast<std::size_t>(info.frames)));
-    for (std::size_t i = 0; i < static_cast<std::size_t>(info.frames); ++i) {
+    const auto frames = static_cast<std::size_t>(info.frames);
+    Channels channels(static_cast<std::size_t>(info.channels), std::vector<float>(frames));
+    for (std::size_t i = 0; i < frames; ++i) {
         for (std::size_t c = 0; c < channels.size(); ++c) {
             channels[c][i] = interleaved[i * channels.size() + c];
         }

@@ -184,8 +184,11 @@ int RunListCommand(Settings& settings, bool json)
                         filter.technology + (filter.synth ? " synth" : ""), filter.enabled ? "yes" : "no"});
     }
     PrintTable(rows);
-    if (std::none_of(filters.begin(), filters.end(), [](const ListedFilter& filter) { return filter.technology != "internal"; })) {
-        std::cerr << "No plug-ins in the catalogue " << settings.GetCatalogueFile().string() << " yet: kafh scan finds them.\n";
+    const bool onlyInternal = std::all_of(filters.begin(), filters.end(),
+                                          [](const ListedFilter& filter) { return filter.technology == "internal"; });
+    if (onlyInternal) {
+        std::cerr << "No plug-ins in the catalogue " << settings.GetCatalogueFile().string()
+                  << " yet: kafh scan finds them.\n";
     }
     return kExitOk;
 }

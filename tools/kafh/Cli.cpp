@@ -76,8 +76,9 @@ int RunKafh(int argc, char** argv)
     ScanOptions scan;
     std::string technology = "all";
     std::vector<std::string> scanDirectories;
-    auto* scanCommand = app.add_subcommand("scan", "find plug-ins and add them to the catalogue; each module is "
-                                                   "scanned in a child process, and one that crashes or hangs is banned");
+    auto* scanCommand = app.add_subcommand(
+        "scan", "find plug-ins and add them to the catalogue; each module is scanned in a child process, and one "
+                "that crashes or hangs is banned");
     scanCommand->add_option("--tech", technology, "technology to scan")
         ->check(CLI::IsMember({"vst2", "vst3", "all"}))
         ->default_val("all");

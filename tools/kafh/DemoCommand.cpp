@@ -194,7 +194,8 @@ bool RenderOne(const DemoRender& plan, const std::vector<std::vector<float>>& si
         double difference = 0.0;
         for (std::size_t c = 0; c < signal.size(); ++c) {
             for (std::size_t i = 0; i < signal[c].size() && i < sink.GetChannels()[c].size(); ++i) {
-                difference = std::max(difference, static_cast<double>(std::fabs(sink.GetChannels()[c][i] - signal[c][i])));
+                const float rendered = sink.GetChannels()[c][i];
+                difference = std::max(difference, static_cast<double>(std::fabs(rendered - signal[c][i])));
             }
         }
         latency += difference == 0.0 ? ", removed: out = in" : ", removed";
@@ -204,9 +205,10 @@ bool RenderOne(const DemoRender& plan, const std::vector<std::vector<float>>& si
                   20.0 * std::log10(std::max(report.output.GetRms(), 1e-12) / std::max(report.input.GetRms(), 1e-12)));
     char speed[32];
     std::snprintf(speed, sizeof speed, "%.0fx", report.GetRealTimeFactor(kRate));
-    std::cout << "  " << Cell(plan.label, kLabelWidth) << Cell(latency, 24) << Cell(FormatDecibels(report.input.peak), 11)
-              << Cell(FormatDecibels(report.output.peak), 11) << Cell(FormatDecibels(report.input.GetRms()), 11)
-              << Cell(FormatDecibels(report.output.GetRms()), 11) << Cell(change, 9) << speed << '\n';
+    std::cout << "  " << Cell(plan.label, kLabelWidth) << Cell(latency, 24)
+              << Cell(FormatDecibels(report.input.peak), 11) << Cell(FormatDecibels(report.output.peak), 11)
+              << Cell(FormatDecibels(report.input.GetRms()), 11) << Cell(FormatDecibels(report.output.GetRms()), 11)
+              << Cell(change, 9) << speed << '\n';
     return true;
 }
 
@@ -315,7 +317,8 @@ int RunDemoCommand(const DemoOptions& options)
 
     std::cout << "\n2. Render a " << FormatSeconds(kSeconds) << " stereo test signal at " << kRate
               << " Hz (sweep, noise bursts, chord, silence)\n  "
-              << Cell("filter", kLabelWidth) << Cell("latency (frames)", 24) << Cell("peak in", 11) << Cell("peak out", 11)
+              << Cell("filter", kLabelWidth) << Cell("latency (frames)", 24) << Cell("peak in", 11)
+              << Cell("peak out", 11)
               << Cell("RMS in", 11) << Cell("RMS out", 11) << Cell("change", 9) << "real time\n";
     const auto signal = MakeSignal();
     int rendered = 0;

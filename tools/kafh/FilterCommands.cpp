@@ -199,7 +199,8 @@ int RunInfoCommand(Settings& settings, const std::string& id, const FilterSettin
               << "latency     " << latency << " frames, tail " << tail << " frames (at "
               << Number(kInfoSampleRate) << " Hz)\n"
               << "flags       synth " << (descriptor.IsSynth() ? "yes" : "no") << ", side-chain "
-              << (filter.CanUseSideChaining() ? "yes" : "no") << ", editor " << (filter.HasCustomEditor() ? "yes" : "no")
+              << (filter.CanUseSideChaining() ? "yes" : "no") << ", editor "
+              << (filter.HasCustomEditor() ? "yes" : "no")
               << ", chunk presets " << (filter.DoPresetsUseChunkData() ? "yes" : "no") << '\n';
     for (const auto* buses : {&filter.GetInputBuses(), &filter.GetOutputBuses()}) {
         std::cout << (buses == &filter.GetInputBuses() ? "inputs      " : "outputs     ") << buses->size()

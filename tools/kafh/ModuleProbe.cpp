@@ -225,13 +225,15 @@ ProbeResult ProbeModule(const PluginLocator& locator, const ProbeOptions& option
     sigset_t none;
     sigfillset(&defaults);
     sigemptyset(&none);
-    posix_spawnattr_setflags(&setup.mAttributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setflags(&setup.mAttributes,
+                             POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     posix_spawnattr_setpgroup(&setup.mAttributes, 0);
     posix_spawnattr_setsigdefault(&setup.mAttributes, &defaults);
     posix_spawnattr_setsigmask(&setup.mAttributes, &none);
 
     pid_t child = -1;
-    const int spawned = posix_spawn(&child, "/proc/self/exe", &setup.mActions, &setup.mAttributes, argv.data(), environ);
+    const int spawned =
+        posix_spawn(&child, "/proc/self/exe", &setup.mActions, &setup.mAttributes, argv.data(), environ);
     writeEnd.Close();
     if (spawned != 0) {
         result.detail = std::string("cannot start a scan process: ") + std::strerror(spawned);
@@ -280,7 +282,8 @@ ProbeResult ProbeModule(const PluginLocator& locator, const ProbeOptions& option
         }
         // Looked at without reaping: the group is killed below while its number is still ours.
         siginfo_t info{};
-        exited = waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child;
+        exited = waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                 info.si_pid == child;
     }
     // Collect what is left; a grandchild holding the pipe open must not keep us waiting.
     if (pipeOpen) {
@@ -291,7 +294,8 @@ ProbeResult ProbeModule(const PluginLocator& locator, const ProbeOptions& option
     result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     Classify(status, result);
     KAFH_TRACE("kafh::ProbeModule", 5,
-               "\"" << path << "\": " << OutcomeName(result.outcome) << " after " << result.seconds << " s; " << result.detail);
+               "\"" << path << "\": " << OutcomeName(result.outcome) << " after " << result.seconds << " s; "
+                     << result.detail);
     return result;
 }
 

@@ -101,7 +101,8 @@ bool ParseMap(const std::string& text, RenderOptions& options, std::string& erro
                     "channels counted from 0";
             return false;
         }
-        if (!options.explicitMap.emplace(filterChannel, fileChannel).second || !fileChannels.insert(fileChannel).second) {
+        if (!options.explicitMap.emplace(filterChannel, fileChannel).second ||
+            !fileChannels.insert(fileChannel).second) {
             error = "--map " + Quoted(text) + ": each filter channel and each file channel may appear once";
             return false;
         }
@@ -149,7 +150,8 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
 
     render.blockSize = options.blockSize;
     render.sampleRate = options.sampleRate > 0.0 ? options.sampleRate : reader.GetSampleRate();
-    const double seconds = reader.GetFrameCount() > 0 ? static_cast<double>(reader.GetFrameCount()) / render.sampleRate : 0.0;
+    const double seconds =
+        reader.GetFrameCount() > 0 ? static_cast<double>(reader.GetFrameCount()) / render.sampleRate : 0.0;
     Progress progress("rendering", !options.quiet && seconds >= kProgressFromSeconds);
     render.progress = &progress;
     render.progressLabel = options.input.filename().string();
@@ -179,7 +181,8 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
     }
     if (!options.quiet) {
         const double rate = render.sampleRate;
-        std::cout << "Rendered " << options.input.string() << " through " << Quoted(filter->GetComponentID()) << " into "
+        std::cout << "Rendered " << options.input.string() << " through " << Quoted(filter->GetComponentID())
+                  << " into "
                   << options.output.string() << ": " << reader.GetChannelCount() << " channels, "
                   << static_cast<long long>(std::lround(rate)) << " Hz, "
                   << FormatSeconds(static_cast<double>(report.inputFrames) / rate);

@@ -166,7 +166,8 @@ bool Renderer::Prepare(boost::intrusive_ptr<AudioFilter> filter, int channels, c
         // A filter narrower than the audio runs once per group of channels, with the same settings.
         for (int first = 0; first < channels; first += outputWidth) {
             const int width = std::min(outputWidth, channels - first);
-            plans.push_back({first, width, Identity(std::min(inputWidth, width)), Identity(std::min(outputWidth, width))});
+            plans.push_back(
+                {first, width, Identity(std::min(inputWidth, width)), Identity(std::min(outputWidth, width))});
         }
     }
 

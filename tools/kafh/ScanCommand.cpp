@@ -146,9 +146,9 @@ bool ScanModules(const std::vector<PluginLocator>& modules, const Settings& sett
             const auto info = catalogue.FindPluginInfo(locator);
             const int filters = AnsweredDescriptorCount(result.xml);
             summary.filtersAdded += filters;
-            summary.added.push_back(
-                {path, (info ? kelcore::UTF16to8(info->GetName()) : std::string("?")) + " (" +
-                           Plural(static_cast<std::size_t>(filters), "filter") + ", " + FormatSeconds(result.seconds) + ")"});
+            const auto name = info ? kelcore::UTF16to8(info->GetName()) : std::string("?");
+            summary.added.push_back({path, name + " (" + Plural(static_cast<std::size_t>(filters), "filter") + ", " +
+                                               FormatSeconds(result.seconds) + ")"});
         } else {
             summary.failed.push_back({path, OutcomeText(result)});
         }
