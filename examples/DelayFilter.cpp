@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "examples/DelayFilter.h"
 
+#include "examples/ExampleParameterInfo.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -17,17 +19,25 @@ int DelayFilter::GetParameterCount() const
     return 1;
 }
 
-void DelayFilter::SetParameter(int index, float milliseconds)
+void DelayFilter::SetParameter(int index, float normalized)
 {
-    if (index == 0 && !std::isnan(milliseconds)) {
-        mMilliseconds = std::clamp(milliseconds, 0.0f, kMaximumMilliseconds);
+    if (index == 0 && !std::isnan(normalized)) {
+        mMilliseconds = std::clamp(normalized, 0.0f, 1.0f) * kMaximumMilliseconds;
     }
-    AudioFilter::SetParameter(index, milliseconds);
+    AudioFilter::SetParameter(index, normalized);
 }
 
 float DelayFilter::GetParameter(int index) const
 {
-    return index == 0 ? mMilliseconds : 0.0f;
+    return index == 0 ? mMilliseconds / kMaximumMilliseconds : 0.0f;
+}
+
+boost::intrusive_ptr<AudioFilterParameterInfo> DelayFilter::GetParameterInfo(int index) const
+{
+    if (index != 0) {
+        return {};
+    }
+    return new ExampleParameterInfo(u"Delay", u"ms", 0.0f, kMaximumMilliseconds);
 }
 
 UTF16String DelayFilter::GetParameterString(int index) const
@@ -35,9 +45,7 @@ UTF16String DelayFilter::GetParameterString(int index) const
     if (index != 0) {
         return {};
     }
-    kelcore::oUTF16StringStream text;
-    text << mMilliseconds << u" ms";
-    return text.str();
+    return GetParameterInfo(0)->GetStringForValue(GetParameter(0));
 }
 
 int DelayFilter::FramesFor(float milliseconds) const

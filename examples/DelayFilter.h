@@ -7,8 +7,8 @@
 
 namespace kelaudiofilterhost::examples {
 
-/// Delays every channel by a time in milliseconds (parameter 0, 0 to 1000 ms) and reports the delay
-/// as its latency, so mapped processing keeps the untouched channels aligned. A new delay takes
+/// Delays every channel by a time, parameter 0 "Delay": 0 to 1000 ms, set normalized (0 to 1); its
+/// parameter info converts milliseconds. It reports the delay as its latency, so mapped processing keeps the untouched channels aligned. A new delay takes
 /// effect at the next Resume, as a latency change must.
 class DelayFilter : public AudioFilter {
 public:
@@ -17,8 +17,9 @@ public:
     explicit DelayFilter(const UTF16String& componentID);
 
     int GetParameterCount() const override;
-    void SetParameter(int index, float milliseconds) override;
+    void SetParameter(int index, float normalized) override;
     float GetParameter(int index) const override;
+    boost::intrusive_ptr<AudioFilterParameterInfo> GetParameterInfo(int index) const override;
     UTF16String GetParameterString(int index) const override;
     int GetInitialDelay() const override;
     void RequestIOConfiguration(const std::vector<std::vector<AudioChannelDescription>>& inputs,

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "examples/GainFilter.h"
 
+#include "examples/ExampleParameterInfo.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -17,20 +19,29 @@ int GainFilter::GetParameterCount() const
     return 1;
 }
 
-void GainFilter::SetParameter(int index, float decibels)
+void GainFilter::SetParameter(int index, float normalized)
 {
-    if (index == 0 && !std::isnan(decibels)) {
-        const float clamped = std::clamp(decibels, kMinimumDecibels, kMaximumDecibels);
-        mDecibels.store(clamped);
+    if (index == 0 && !std::isnan(normalized)) {
+        const float clamped = std::clamp(normalized, 0.0f, 1.0f);
+        const float decibels = kMinimumDecibels + clamped * (kMaximumDecibels - kMinimumDecibels);
+        mNormalized.store(clamped);
         // The floor of the range is silence rather than -96 dB.
-        mLinearGain.store(clamped <= kMinimumDecibels ? 0.0f : std::pow(10.0f, clamped / 20.0f));
+        mLinearGain.store(clamped <= 0.0f ? 0.0f : std::pow(10.0f, decibels / 20.0f));
     }
-    AudioFilter::SetParameter(index, decibels);
+    AudioFilter::SetParameter(index, normalized);
 }
 
 float GainFilter::GetParameter(int index) const
 {
-    return index == 0 ? mDecibels.load() : 0.0f;
+    return index == 0 ? mNormalized.load() : 0.0f;
+}
+
+boost::intrusive_ptr<AudioFilterParameterInfo> GainFilter::GetParameterInfo(int index) const
+{
+    if (index != 0) {
+        return {};
+    }
+    return new ExampleParameterInfo(u"Gain", u"dB", kMinimumDecibels, kMaximumDecibels);
 }
 
 UTF16String GainFilter::GetParameterString(int index) const
@@ -38,9 +49,7 @@ UTF16String GainFilter::GetParameterString(int index) const
     if (index != 0) {
         return {};
     }
-    kelcore::oUTF16StringStream text;
-    text << GetParameter(0) << u" dB";
-    return text.str();
+    return GetParameterInfo(0)->GetStringForValue(GetParameter(0));
 }
 
 void GainFilter::RequestIOConfiguration(const std::vector<std::vector<AudioChannelDescription>>& inputs,

@@ -51,7 +51,7 @@ TEST_F(KafhBadInput, ProcessRefusesBadFilesParametersAndOptionsWithoutWritingOut
              {"unknown output type", {"process", "KafhGain", in, out + ".xyz"}, 2, ".xyz"},
              {"unknown parameter", {"process", "KafhGain", in, out, "--param", "Volume=1"}, 1, "\"Volume\""},
              {"value above range", {"process", "KafhGain", in, out, "--param", "Gain=201"}, 1, "out of range"},
-             {"value below range", {"process", "kafh.example.gain", in, out, "--param", "Parameter 0=-200"}, 1,
+             {"value below range", {"process", "kafh.example.gain", in, out, "--param", "Gain=-200"}, 1,
               "out of range"},
              {"not NAME=VALUE", {"process", "KafhGain", in, out, "--param", "Gain"}, 2, "NAME=VALUE"},
              {"value not a number", {"process", "KafhGain", in, out, "--param", "Gain=loud"}, 2, "Gain=loud"},

@@ -52,7 +52,7 @@ TEST_F(KafhProcess, GainPluginScalesEverySampleAndKeepsTheLength)
     // Gain 50 of 0..200 is a quarter of the range: a linear gain of 0.5.
     ExpectScaled(signal, Process(signal, {"--param", "Gain=50"}, "2:1264994158 KafhGain"), {0.5f, 0.5f});
     // The internal gain takes decibels.
-    ExpectScaled(signal, Process(signal, {"--param", "Parameter 0=-6.0206"}, "kafh.example.gain"), {0.5f, 0.5f});
+    ExpectScaled(signal, Process(signal, {"--param", "Gain=-6.0206"}, "kafh.example.gain"), {0.5f, 0.5f});
 }
 
 TEST_F(KafhProcess, LatencyIsCompensatedWhateverTheBlockSize)
@@ -74,7 +74,7 @@ TEST_F(KafhProcess, LatencyIsCompensatedWhateverTheBlockSize)
         ExpectScaled(signal, Process(signal, options, "KafhLatency"), {1.0f, 1.0f});
     }
     // The internal delay reports its delay as latency too: 10 ms at 44100 Hz.
-    ExpectScaled(signal, Process(signal, {"--param", "Parameter 0=10"}, "kafh.example.delay"), {1.0f, 1.0f});
+    ExpectScaled(signal, Process(signal, {"--param", "Delay=10"}, "kafh.example.delay"), {1.0f, 1.0f});
 }
 
 TEST_F(KafhProcess, NarrowFilterRunsOncePerChannelGroupUnlessMapped)
@@ -95,7 +95,7 @@ TEST_F(KafhProcess, NarrowFilterRunsOncePerChannelGroupUnlessMapped)
 TEST_F(KafhProcess, TailRendersPastTheEnd)
 {
     const auto signal = TestSignal(2, 4410);
-    const auto fixed = Process(signal, {"--tail", "0.5", "--param", "Parameter 0=100"}, "kafh.example.delay");
+    const auto fixed = Process(signal, {"--tail", "0.5", "--param", "Delay=100"}, "kafh.example.delay");
     ASSERT_EQ(fixed.size(), 2u);
     ASSERT_EQ(fixed[0].size(), signal[0].size() + kRate / 2);
     // The delay's latency is removed, so the tail holds nothing but silence.
@@ -145,7 +145,7 @@ TEST_F(KafhProcess, PresetSavedWithParametersLoadsIntoProcessAndPresetLoad)
     };
     for (const auto& [id, assignment, shown] : std::vector<Case>{{"KafhGain", "Gain=150", "Gain = 150"},
                                                                  {"KafhChunk", "Right Gain=0.75", "Right Gain = 0.75"},
-                                                                 {"kafh.example.delay", "Parameter 0=250", "= 250"}}) {
+                                                                 {"kafh.example.delay", "Delay=250", "= 250"}}) {
         SCOPED_TRACE(id);
         ASSERT_EQ(Kafh({"preset", "save", id, preset, "--param", assignment}).exitCode, 0);
         const auto load = Kafh({"preset", "load", id, preset});

@@ -297,7 +297,7 @@ int RunDemoCommand(const DemoOptions& options)
         std::cout << "   banned " << entry.path << ": " << entry.detail << '\n';
     }
 
-    std::vector<DemoRender> plans{{"Gain (internal), -6 dB", "kafh.example.gain", {"Parameter 0=-6"}, false}};
+    std::vector<DemoRender> plans{{"Gain (internal), -6 dB", "kafh.example.gain", {"Gain=-6"}, false}};
     int plugins = 0;
     if (const auto id = FilterOfModule("KafhGain.so"); !id.empty()) {
         plans.push_back({"KafhGain (VST 2), Gain 50 %", id, {"Gain=50"}, false});
