@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The third-party VST 2 modules installed on the machine: scanned into a fresh catalogue, every effect
-// created, processed, changed, saved and restored.
+// The third-party VST 2 modules installed on the machine and our own test plug-ins: scanned into a fresh
+// catalogue, every effect created, processed, changed, saved and restored.
 #include "kelaudiofilterhost/catalogue/AudioFilterDescriptorManager.h"
 #include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
 #include "kelaudiofilterhost/catalogue/PluginModuleScanner.h"
@@ -101,16 +101,19 @@ protected:
     {
         vst::RegisterVSTTechnology();
         Initialize();
-        const auto modules = InstalledVst2Modules();
+        auto modules = InstalledVst2Modules();
         for (const auto& module : modules) {
             ::dlopen(kelcore::UTF16to8(module.GetPath()).c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        }
+        sModuleCount = modules.size();
+        for (const auto& own : vst::CollectVSTPlugins(kelcore::filesupport::Dir(kelcore::UTF8to16(KAFH_TESTPLUGINS_VST2_DIR)))) {
+            modules.push_back(own);
         }
         boost::intrusive_ptr<PluginModuleScanner> scanner = new PluginModuleScanner(modules);
         scanner->BeginScan();
         while (scanner->ContinueScan()) {
         }
         scanner->EndScan();
-        sModuleCount = modules.size();
     }
     static std::size_t sModuleCount;
 };
@@ -137,7 +140,7 @@ TEST_F(Vst2ThirdParty, ScanCataloguesEveryInstalledModule)
         catalogued += PluginModuleInfoManager::GetInstance().FindPluginInfo(locator) ? 1 : 0;
     }
     EXPECT_EQ(catalogued, sModuleCount);
-    EXPECT_GE(Vst2Descriptors().size(), sModuleCount - 3); // synths are catalogued without a filter
+    EXPECT_GE(Vst2Descriptors().size(), sModuleCount - 3 + 11); // synths are catalogued without a filter
 }
 
 TEST_F(Vst2ThirdParty, EveryEffectProcessesChangesAndRestoresItsState)
@@ -167,7 +170,9 @@ TEST_F(Vst2ThirdParty, EveryEffectProcessesChangesAndRestoresItsState)
 
         const auto first = Render(*filter);
         EXPECT_TRUE(first.finite);
-        EXPECT_GT(first.energy, 0.0) << "silent output";
+        if (filter->GetNumberOfOutputChannels() > 0) { // without outputs the channels it reads are silenced
+            EXPECT_GT(first.energy, 0.0) << "silent output";
+        }
 
         // A fresh instance restored from the stored settings gives the same output from the same input.
         auto restored = utility::CreateAudioFilter(id);
