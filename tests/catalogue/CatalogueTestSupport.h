@@ -25,15 +25,7 @@ public:
         std::string pattern = (fs::temp_directory_path() / "kafh-catalogue-XXXXXX").native();
         mPath = ::mkdtemp(pattern.data());
     }
-    ~TempDir()
-    {
-        std::error_code error;
-        for (auto it = fs::recursive_directory_iterator(mPath, error); !error && it != fs::recursive_directory_iterator();
-             it.increment(error)) {
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
-        }
-        fs::remove_all(mPath, error);
-    }
+    ~TempDir() { fs::remove_all(mPath, mError); }
     const fs::path& Path() const { return mPath; }
     UTF16String Text(const std::string& relative = {}) const
     {
@@ -50,6 +42,7 @@ public:
 
 private:
     fs::path mPath;
+    std::error_code mError;
 };
 
 /// Collects every trace line while alive.
@@ -58,70 +51,54 @@ public:
     TraceCapture()
     {
         kelcore::debug::SetTraceConfiguration("*=5");
-        kelcore::debug::SetTraceSink([this](std::string_view line) { mLines.emplace_back(line); });
+        kelcore::debug::SetTraceSink([this](std::string_view line) { (mText += line) += '\n'; });
     }
     ~TraceCapture()
     {
         kelcore::debug::SetTraceSink({});
         kelcore::debug::SetTraceConfiguration("");
     }
-    bool Contains(const std::string& text) const
-    {
-        for (const std::string& line : mLines) {
-            if (line.find(text) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
+    bool Contains(const std::string& text) const { return mText.find(text) != std::string::npos; }
 
 private:
-    std::vector<std::string> mLines;
+    std::string mText;
 };
 
-/// A technology as a back end would make one: candidate files by suffix below each directory.
-class TestTechnology : public PluginTechnology {
-public:
-    TestTechnology(TechnologyType type, std::u16string suffix, std::vector<UTF16String>* defaults)
-        : PluginTechnology(
-              type,
-              [type, suffix](const kelcore::filesupport::Dir& dir) {
-                  return CollectModuleFiles(dir, type, suffix, type == VST3);
-              },
-              {}, [defaults] { return defaults ? *defaults : std::vector<UTF16String>(); },
-              [](const UTF16String& path) { return u"[" + path + u"]"; }, true)
-    {
-    }
-};
-
-/// Default directories of the catalogue's test technologies; tests change them.
-inline std::vector<UTF16String>& TestDefaultDirectories()
+// Property-list XML written by hand, so that files can hold what the writers never produce.
+inline std::string Value(const std::string& key, const char* type, const std::string& data)
 {
-    static std::vector<UTF16String> defaults;
-    return defaults;
+    return "<value key=\"" + key + "\" type=\"" + type + "\" data=\"" + data + "\"/>";
+}
+inline std::string List(const std::string& key, const std::string& content)
+{
+    return "<list key=\"" + key + "\">" + content + "</list>";
+}
+inline std::string Document(const std::string& content)
+{
+    return "<?xml version=\"1.0\"?><proplist>" + content + "</proplist>";
 }
 
-/// The catalogue with test technologies for types 2 (".so" files) and 3 (".vst3" bundles), emptied:
+/// The catalogue with test technologies for types 2 (".so" files) and 3 (".vst3" bundles) that collect
+/// candidate files below each directory, emptied:
 /// no module infos, no plug-in descriptors, no directories, no private configuration.
 inline PluginModuleInfoManager& FreshCatalogue()
 {
     PluginModuleInfoManager& catalogue = PluginModuleInfoManager::GetInstance();
-    if (!catalogue.GetPluginTechnology(VST)) {
-        catalogue.AddPluginTechnology(new TestTechnology(VST, u".so", &TestDefaultDirectories()));
-        catalogue.AddPluginTechnology(new TestTechnology(VST3, u".vst3", nullptr));
+    if (!catalogue.GetPluginTechnology(VST)) { // as a back end would make them, "/default" their default directory
+        for (const auto& [type, suffix] : {std::pair(VST, u".so"), std::pair(VST3, u".vst3")}) {
+            catalogue.AddPluginTechnology(new PluginTechnology(
+                type, [type = type, suffix = suffix](const kelcore::filesupport::Dir& d) {
+                    return PluginTechnology::CollectModuleFiles(d, type, suffix, type == VST3);
+                },
+                {}, [] { return std::vector<UTF16String>{u"/default"}; }, {}, true));
+        }
     }
-    TestDefaultDirectories().clear();
     catalogue.SetPrivatePluginConfiguration("");
     catalogue.ClearAll(true);
     for (const auto& technology : catalogue.GetPluginTechnologies()) {
         technology->RemoveAllPluginDirectories();
     }
     return catalogue;
-}
-
-inline std::vector<UTF16String> Directories(const PluginTechnology& technology)
-{
-    return {technology.DirectoryBegin(), technology.DirectoryEnd()};
 }
 
 } // namespace kelaudiofilterhost::testing

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kelaudiofilterhost/catalogue/PluginModuleScanner.h"
 
-#include "kelaudiofilterhost/catalogue/AudioFilterDescriptorManager.h"
 #include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
 
 #include <gtest/gtest.h>
@@ -11,82 +10,67 @@
 namespace kelaudiofilterhost {
 namespace {
 
-// A technology of the tests' own under a type no back end uses. Its modules are described by their
-// names: "fail" fails to load, "multiN" holds N components, anything else one.
+// Technologies of the tests' own under types no back end uses.
 constexpr auto kTestType = static_cast<TechnologyType>(7);
 constexpr auto kOtherTestType = static_cast<TechnologyType>(8);
 
+std::string Name(const PluginLocator& locator)
+{
+    const std::string path = kelcore::UTF16to8(locator.GetPath());
+    return path.substr(path.rfind('/') + 1);
+}
+
+// Modules are described by their names: "fail" fails to load, "multi3" takes three steps, "off" in a
+// name makes a disabled module, anything else takes one step.
 class NameScanContext : public PluginScanContext {
 public:
-    void BeginScan(const std::vector<PluginLocator>& locators) override
+    void BeginScan(const std::vector<PluginLocator>& locators) override { mLocators = locators; mModule = mStep = 0; }
+    bool GetCurrentPlugin(PluginLocator& locator, UTF16String&, std::uint32_t& index) const override
     {
-        mLocators = locators;
-        mModule = 0;
-        mComponent = 0;
-    }
-    bool GetCurrentPlugin(PluginLocator& locator, UTF16String& suffix, std::uint32_t& index) const override
-    {
-        if (mModule >= mLocators.size()) {
-            return false;
+        if (mModule < mLocators.size()) {
+            locator = mLocators[mModule];
+            index = static_cast<std::uint32_t>(mModule);
         }
-        locator = mLocators[mModule];
-        suffix = kelcore::AsciiToUTF16(" (" + std::to_string(mComponent + 1) + ")");
-        index = static_cast<std::uint32_t>(mModule);
-        return true;
+        return mModule < mLocators.size();
     }
     bool ScanNextPlugin() override
     {
         if (mModule >= mLocators.size()) {
             return false;
         }
-        const auto& locator = mLocators[mModule];
-        const auto path = kelcore::UTF16to8(locator.GetPath());
-        const auto name = path.substr(path.rfind('/') + 1);
-        int components = 1;
-        if (name.rfind("multi", 0) == 0) {
-            components = std::stoi(name.substr(5));
+        const PluginLocator& locator = mLocators[mModule];
+        const std::string name = Name(locator);
+        if (name == "multi3" && ++mStep < 3) {
+            return true;
         }
-        if (name == "fail") {
-            ++mModule; // one step, nothing recorded
-        } else if (++mComponent >= components) {
-            for (int c = 0; c < components; ++c) {
-                AudioFilterDescriptorManager::GetInstance().AddAudioFilterDescriptor(new AudioFilterDescriptor(
-                    locator, kelcore::UTF8to16(name), u"Test", 1, Effect,
-                    kelcore::UTF8to16("7:" + path + "#" + std::to_string(c)), kelcore::Guid(), false));
-            }
-            PluginModuleInfoManager::GetInstance().AddPluginModuleInfo(
-                new PluginModuleInfo(locator, kelcore::UTF8to16(name), u"Test", 1, locator.GetTechnologyType(),
-                                     name.find("off") == std::string::npos, false));
-            ++mModule;
-            mComponent = 0;
+        if (name != "fail") {
+            PluginModuleInfoManager::GetInstance().AddPluginModuleInfo(new PluginModuleInfo(
+                locator, u"n", u"Test", 1, locator.GetTechnologyType(), name.find("off") == std::string::npos, false));
         }
-        return mModule < mLocators.size();
+        mStep = 0;
+        return ++mModule < mLocators.size();
     }
 
 private:
     std::vector<PluginLocator> mLocators;
     std::size_t mModule = 0;
-    int mComponent = 0;
+    std::size_t mStep = 0;
 };
 
-void RegisterTestTechnologies()
+/// A scanner over the locators, with the tests' technologies registered.
+boost::intrusive_ptr<PluginModuleScanner> MakeScanner(const std::vector<PluginLocator>& locators)
 {
-    for (auto type : {kTestType, kOtherTestType}) {
+    for (auto type : {kTestType, kOtherTestType}) { // registered once; later ones are ignored
         PluginModuleInfoManager::GetInstance().AddPluginTechnology(new PluginTechnology(
-            type, {}, [](const std::vector<kelcore::filesupport::Dir>&) {
-                return boost::intrusive_ptr<PluginScanContext>(new NameScanContext);
-            },
-            {}, {}, false));
+            type, {}, [](const auto&) { return boost::intrusive_ptr<PluginScanContext>(new NameScanContext); }, {}, {},
+            false));
     }
+    return new PluginModuleScanner(locators);
 }
 
-struct Step {
-    std::string module;
-    int current;
-    int total;
-    bool operator==(const Step&) const = default;
-};
+using Step = std::tuple<std::string, int, int>; // module name, current, total
 
+/// The progress shown before each step, as the application would show it; stops after maxSteps.
 std::vector<Step> ScanAll(PluginModuleScanner& scanner, std::size_t maxSteps = 1000)
 {
     std::vector<Step> steps;
@@ -94,78 +78,46 @@ std::vector<Step> ScanAll(PluginModuleScanner& scanner, std::size_t maxSteps = 1
     do {
         PluginLocator module;
         UTF16String suffix;
-        int current = 0;
-        int total = 0;
+        int current = 0, total = 0;
         if (scanner.GetCurrentProgressInfo(module, suffix, current, total)) {
-            const auto path = kelcore::UTF16to8(module.GetPath());
-            steps.push_back({path.substr(path.rfind('/') + 1), current, total});
+            steps.emplace_back(Name(module), current, total);
         }
-    } while (steps.size() < maxSteps && scanner.ContinueScan());
+    } while (--maxSteps > 0 && scanner.ContinueScan());
     return steps;
 }
 
-TEST(PluginModuleScanner, ScansTechnologiesInTypeOrderWithProgress)
+TEST(PluginModuleScanner, ScansInTypeOrderWithProgressAndKeepsWhatWasDoneWhenStopped)
 {
-    RegisterTestTechnologies();
-    const std::vector<PluginLocator> locators{
+    boost::intrusive_ptr<PluginModuleScanner> scanner = MakeScanner({
         {kOtherTestType, u"/scan/b/single"}, {kTestType, u"/scan/a/multi3"}, {NoTechnology, u"/scan/x/none"},
         {Internal, u"/scan/x/internal"},     {kTestType, u"/scan/a/fail"},   {kTestType, u"/scan/a/last"},
-    };
-    boost::intrusive_ptr<PluginModuleScanner> scanner = new PluginModuleScanner(locators);
-    const auto steps = ScanAll(*scanner);
-    const std::vector<Step> expected{
-        {"multi3", 1, 4}, {"multi3", 1, 4}, {"multi3", 1, 4}, {"fail", 2, 4}, {"last", 3, 4},
-    };
+    });
     // The step that finishes one technology also takes the first step of the next, so "single" (4 of 4)
     // is scanned within the last call without being shown.
-    EXPECT_EQ(steps, expected);
+    EXPECT_EQ(ScanAll(*scanner), (std::vector<Step>{{"multi3", 1, 4}, {"multi3", 1, 4}, {"multi3", 1, 4},
+                                                    {"fail", 2, 4}, {"last", 3, 4}}));
     scanner->EndScan();
 
-    auto& catalogue = PluginModuleInfoManager::GetInstance();
-    EXPECT_TRUE(catalogue.FindPluginInfo({kTestType, u"/scan/a/multi3"}));
-    EXPECT_TRUE(catalogue.FindPluginInfo({kOtherTestType, u"/scan/b/single"}));
-    EXPECT_FALSE(catalogue.FindPluginInfo({kTestType, u"/scan/a/fail"}));
-    EXPECT_FALSE(catalogue.FindPluginInfo({Internal, u"/scan/x/internal"}));
-    auto& descriptors = AudioFilterDescriptorManager::GetInstance();
-    for (const char* id : {"7:/scan/a/multi3#0", "7:/scan/a/multi3#2", "7:/scan/a/last#0"}) {
-        EXPECT_TRUE(descriptors.GetComponentDescriptorForID(kelcore::UTF8to16(id))) << id;
-    }
-}
+    const auto found = [](TechnologyType type, const char16_t* path) {
+        return PluginModuleInfoManager::GetInstance().FindPluginInfo({type, path}) != nullptr;
+    };
+    EXPECT_TRUE(found(kTestType, u"/scan/a/multi3") && found(kTestType, u"/scan/a/last") &&
+                found(kOtherTestType, u"/scan/b/single"));
+    EXPECT_FALSE(found(kTestType, u"/scan/a/fail") || found(Internal, u"/scan/x/internal"));
 
-TEST(PluginModuleScanner, EmptyListHasNothingToDo)
-{
-    boost::intrusive_ptr<PluginModuleScanner> scanner = new PluginModuleScanner({});
-    scanner->BeginScan();
-    EXPECT_FALSE(scanner->ContinueScan());
-    PluginLocator module(kTestType, u"/untouched");
-    UTF16String suffix = u"s";
-    int current = -1, total = -1;
-    EXPECT_FALSE(scanner->GetCurrentProgressInfo(module, suffix, current, total));
-    EXPECT_EQ(current, -1);
-    EXPECT_EQ(module.GetPath(), u"/untouched");
-}
+    EXPECT_TRUE(ScanAll(*MakeScanner({})).empty());
 
-TEST(PluginModuleScanner, StoppedScanKeepsFinishedModulesAndEndScanReEnables)
-{
-    RegisterTestTechnologies();
+    // Stopped halfway: finished modules stay recorded. One enabled before the scan stays enabled although its
+    // fresh info says disabled ("off").
+    const PluginLocator wasEnabled(kTestType, u"/stop/off-enabled"), offNew(kTestType, u"/stop/off-new");
     auto& catalogue = PluginModuleInfoManager::GetInstance();
-    // Enabled before the scan; its fresh info says disabled ("off"), but it stays enabled.
-    const PluginLocator wasEnabled(kTestType, u"/stop/off-enabled");
     catalogue.AddPluginModuleInfo(new PluginModuleInfo(wasEnabled, u"x", u"T", 1, kTestType, true, false));
-    const std::vector<PluginLocator> locators{
-        wasEnabled, {kTestType, u"/stop/off-new"}, {kTestType, u"/stop/second"}, {kTestType, u"/stop/third"}};
-    {
-        boost::intrusive_ptr<PluginModuleScanner> scanner = new PluginModuleScanner(locators);
-        // The application shows the third module and stops before scanning it.
-        const auto steps = ScanAll(*scanner, 3);
-        EXPECT_EQ(steps.back().current, 3);
-        EXPECT_EQ(steps.back().module, "second");
-        scanner->EndScan();
-    }
-    EXPECT_TRUE(catalogue.IsPluginEnabled(wasEnabled, false));
-    EXPECT_FALSE(catalogue.IsPluginEnabled({kTestType, u"/stop/off-new"}, false));
-    EXPECT_TRUE(catalogue.FindPluginInfo({kTestType, u"/stop/off-new"}));
-    EXPECT_FALSE(catalogue.FindPluginInfo({kTestType, u"/stop/second"}));
+    scanner = MakeScanner({wasEnabled, offNew, {kTestType, u"/stop/second"}, {kTestType, u"/stop/third"}});
+    // The application shows the third module and stops before scanning it.
+    EXPECT_EQ(ScanAll(*scanner, 3).back(), (Step{"second", 3, 4}));
+    scanner->EndScan();
+    EXPECT_TRUE(catalogue.IsPluginEnabled(wasEnabled, false) && !catalogue.IsPluginEnabled(offNew, false));
+    EXPECT_TRUE(catalogue.FindPluginInfo(offNew) && !catalogue.FindPluginInfo({kTestType, u"/stop/second"}));
 }
 
 } // namespace

@@ -3,11 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
-#include <sstream>
 #include <string>
 
-namespace kelmediatypes {
+using namespace kelmediatypes;
+
 namespace {
 
 std::string Names(const ChannelLayout& layout)
@@ -18,62 +19,45 @@ std::string Names(const ChannelLayout& layout)
     }
     return text;
 }
+} // namespace
 
-TEST(ChannelLayouts, EveryFactoryIsStableWithDistinctAssignedChannels)
+TEST(ChannelLayouts, EveryFactoryIsStableWithItsCountOfDistinctAssignedChannels)
 {
-    using Factory = ChannelLayout (*)();
-    const Factory factories[] = {
-        CreateMonoChannelLayout, CreateStereoChannelLayout, CreateBroadcast51ChannelLayout, Create7_1ChannelLayout,
-        Create7_1ItuChannelLayout, CreateQuadraphonicChannelLayout, CreateCubeChannelLayout,
-        CreateAmbisonicsBFormatChannelLayout, CreateVST10_2ChannelLayout, CreateVST10_2_PlusChannelLayout,
-        Create_VST_7_1_Cine_Center_High_Layout, Create_VST_7_1_Cine_Front_High_Layout,
-        Create_VST_7_1_Cine_Side_High_Layout, Create_VST_7_1_Cine_Top_Center_Layout};
-    for (auto factory : factories) {
+    const std::pair<ChannelLayout (*)(), std::size_t> factories[] = {
+        {CreateMonoChannelLayout, 1}, {CreateStereoChannelLayout, 2}, {CreateBroadcast51ChannelLayout, 6},
+        {Create7_1ChannelLayout, 8}, {Create7_1ItuChannelLayout, 8}, {CreateQuadraphonicChannelLayout, 4},
+        {CreateCubeChannelLayout, 8}, {CreateAmbisonicsBFormatChannelLayout, 4}, {CreateVST10_2ChannelLayout, 12},
+        {CreateVST10_2_PlusChannelLayout, 14}, {Create_VST_7_1_Cine_Center_High_Layout, 8},
+        {Create_VST_7_1_Cine_Front_High_Layout, 8}, {Create_VST_7_1_Cine_Side_High_Layout, 8},
+        {Create_VST_7_1_Cine_Top_Center_Layout, 8}};
+    for (const auto& [factory, size] : factories) {
         const auto layout = factory();
-        EXPECT_EQ(layout, factory());
-        std::set<AudioChannelDescription> distinct(layout.begin(), layout.end());
-        EXPECT_EQ(distinct.size(), layout.size()) << Names(layout);
-        EXPECT_EQ(distinct.count(AudioChannelDescription()), 0u) << Names(layout);
+        const std::set<AudioChannelDescription> distinct(layout.begin(), layout.end());
+        EXPECT_TRUE(layout == factory() && layout.size() == size && distinct.size() == size
+                    && distinct.count(AudioChannelDescription()) == 0)
+            << Names(layout);
     }
-    EXPECT_EQ(CreateBroadcast51ChannelLayout().size(), 6u);
-    EXPECT_EQ(CreateVST10_2ChannelLayout().size(), 12u);
-    EXPECT_EQ(CreateVST10_2_PlusChannelLayout().size(), 14u);
     EXPECT_NE(Create7_1ChannelLayout(), Create7_1ItuChannelLayout());
 }
 
+// A factory named after its channels, and their names ("L_R_C" stands for "L R C").
+#define KAFH_LAYOUT(channels) {Create_##channels##_ChannelLayout(), #channels}
+
 TEST(ChannelLayouts, NamedFactoriesSpellTheirChannels)
 {
-    struct Case {
-        ChannelLayout layout;
-        const char* names;
-    } cases[] = {
-        {Create_C_LFE_ChannelLayout(), "C LFE"},
-        {Create_Lc_Rc_ChannelLayout(), "Lc Rc"},
-        {Create_Lsd_Rsd_ChannelLayout(), "Lsd Rsd"},
-        {Create_L_R_C_ChannelLayout(), "L R C"},
-        {Create_L_R_Cs_ChannelLayout(), "L R Cs"},
-        {Create_L_R_C_Cs_ChannelLayout(), "L R C Cs"},
-        {Create_L_R_C_LFE_ChannelLayout(), "L R C LFE"},
-        {Create_L_R_LFE_Cs_ChannelLayout(), "L R LFE Cs"},
-        {Create_L_R_C_LFE_Cs_ChannelLayout(), "L R C LFE Cs"},
-        {Create_L_R_LFE_Ls_Rs_ChannelLayout(), "L R LFE Ls Rs"},
-        {Create_L_R_C_Ls_Rs_ChannelLayout(), "L R C Ls Rs"},
-        {Create_L_R_C_Ls_Rs_Cs_ChannelLayout(), "L R C Ls Rs Cs"},
-        {Create_L_R_C_LFE_Ls_Rs_Cs_ChannelLayout(), "L R C LFE Ls Rs Cs"},
-        {Create_L_R_C_Ls_Rs_Lc_Rc_ChannelLayout(), "L R C Ls Rs Lc Rc"},
-        {Create_L_R_C_Ls_Rs_Lc_Rc_Cs_ChannelLayout(), "L R C Ls Rs Lc Rc Cs"},
-        {Create_L_R_C_LFE_Ls_Rs_Lc_Rc_Cs_ChannelLayout(), "L R C LFE Ls Rs Lc Rc Cs"},
-        {Create_L_R_Ls_Rs_Lsd_Rsd_ChannelLayout(), "L R Ls Rs Lsd Rsd"},
-        {Create_L_R_LFE_Ls_Rs_Lsd_Rsd_ChannelLayout(), "L R LFE Ls Rs Lsd Rsd"},
-        {Create_L_R_C_Ls_Rs_Lsd_Rsd_ChannelLayout(), "L R C Ls Rs Lsd Rsd"},
-        {Create_L_R_C_LFE_Ls_Rs_Lsd_Rsd_ChannelLayout(), "L R C LFE Ls Rs Lsd Rsd"},
-        {Create_L_R_C_Ls_Rs_Cs_Lsd_Rsd_ChannelLayout(), "L R C Ls Rs Cs Lsd Rsd"},
-        {Create_L_R_C_LFE_Ls_Rs_Cs_Lsd_Rsd_ChannelLayout(), "L R C LFE Ls Rs Cs Lsd Rsd"},
+    const std::pair<ChannelLayout, std::string> cases[] = {
+        KAFH_LAYOUT(C_LFE), KAFH_LAYOUT(Lc_Rc), KAFH_LAYOUT(Lsd_Rsd), KAFH_LAYOUT(L_R_C), KAFH_LAYOUT(L_R_Cs),
+        KAFH_LAYOUT(L_R_C_Cs), KAFH_LAYOUT(L_R_C_LFE), KAFH_LAYOUT(L_R_LFE_Cs), KAFH_LAYOUT(L_R_C_LFE_Cs),
+        KAFH_LAYOUT(L_R_LFE_Ls_Rs), KAFH_LAYOUT(L_R_C_Ls_Rs), KAFH_LAYOUT(L_R_C_Ls_Rs_Cs),
+        KAFH_LAYOUT(L_R_C_LFE_Ls_Rs_Cs), KAFH_LAYOUT(L_R_C_Ls_Rs_Lc_Rc), KAFH_LAYOUT(L_R_C_Ls_Rs_Lc_Rc_Cs),
+        KAFH_LAYOUT(L_R_C_LFE_Ls_Rs_Lc_Rc_Cs), KAFH_LAYOUT(L_R_Ls_Rs_Lsd_Rsd), KAFH_LAYOUT(L_R_LFE_Ls_Rs_Lsd_Rsd),
+        KAFH_LAYOUT(L_R_C_Ls_Rs_Lsd_Rsd), KAFH_LAYOUT(L_R_C_LFE_Ls_Rs_Lsd_Rsd), KAFH_LAYOUT(L_R_C_Ls_Rs_Cs_Lsd_Rsd),
+        KAFH_LAYOUT(L_R_C_LFE_Ls_Rs_Cs_Lsd_Rsd),
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Names(c.layout), c.names);
+    for (auto [layout, names] : cases) {
+        std::replace(names.begin(), names.end(), '_', ' ');
+        EXPECT_EQ(Names(layout), names);
     }
 }
 
-} // namespace
-} // namespace kelmediatypes
+#undef KAFH_LAYOUT

@@ -1,33 +1,33 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kelaudiofilterhost/services/Trace.h"
 
+#include "kelaudiofilterhost/services/Config.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
-#include <fcntl.h>
 #include <unistd.h>
 
-namespace kelcore::debug {
+using namespace kelcore;
+using namespace kelcore::debug;
+
 namespace {
 
-// Captures trace lines and leaves the configuration and the environment as they were.
+// Captures trace lines (one tracing thread at a time) and leaves the configuration and the environment as they were.
 class TraceTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         unsetenv("KAFH_TRACE");
-        SetTraceSink([this](std::string_view line) {
-            std::lock_guard lock(mMutex);
-            mLines.emplace_back(line);
-        });
+        SetTraceSink([this](std::string_view line) { mLines.emplace_back(line); });
     }
     void TearDown() override
     {
@@ -35,137 +35,86 @@ protected:
         unsetenv("KAFH_TRACE");
         ResetTraceConfiguration();
     }
-    std::vector<std::string> Lines()
-    {
-        std::lock_guard lock(mMutex);
-        return mLines;
-    }
 
-private:
-    std::mutex mMutex;
     std::vector<std::string> mLines;
 };
 
-std::string Prefix(std::uint64_t thread, const char* category, int level)
-{
-    return "<" + std::to_string(thread) + "> <" + category + "> <" + std::to_string(level) + "> ";
-}
+} // namespace
 
 TEST_F(TraceTest, WritesOneLineInTheLibraryFormatWhenEnabled)
 {
     SetTraceConfiguration("VST3PluginModule::Load=5");
-    const std::string path = "/x.vst3";
-    KAFH_TRACE("VST3PluginModule::Load", 5, "\"" << path << "\": GetPluginFactory returned null");
+    KAFH_TRACE("VST3PluginModule::Load", 5, '"' << std::string("/x.vst3") << "\": GetPluginFactory returned null");
     KAFH_TRACE("VST3PluginModule::Load", 6, "too detailed");
     KAFH_TRACE("VST3PluginModule::Unload", 1, "other category");
-
-    std::uint64_t otherThread = 0;
-    std::thread([&otherThread] {
-        otherThread = threads::GetCurrentThreadID();
+    std::uint64_t other = 0;
+    std::thread([&other] {
+        other = threads::GetCurrentThreadID();
         KAFH_TRACE("VST3PluginModule::Load", 2, "from another thread " << 42 << ' ' << 0.5);
     }).join();
 
-    EXPECT_EQ(threads::GetCurrentThreadID(), static_cast<std::uint64_t>(::gettid()));
-    EXPECT_NE(otherThread, threads::GetCurrentThreadID());
-    const std::vector<std::string> expected = {
-        Prefix(threads::GetCurrentThreadID(), "VST3PluginModule::Load", 5) + "\"/x.vst3\": GetPluginFactory returned null\n",
-        Prefix(otherThread, "VST3PluginModule::Load", 2) + "from another thread 42 0.5\n",
-    };
-    EXPECT_EQ(Lines(), expected);
+    const std::uint64_t self = threads::GetCurrentThreadID();
+    EXPECT_EQ(self, static_cast<std::uint64_t>(::gettid()));
+    EXPECT_NE(other, self);
+    EXPECT_EQ(mLines, (std::vector<std::string>{
+        "<" + std::to_string(self) + "> <VST3PluginModule::Load> <5> \"/x.vst3\": GetPluginFactory returned null\n",
+        "<" + std::to_string(other) + "> <VST3PluginModule::Load> <2> from another thread 42 0.5\n"}));
 }
 
 TEST_F(TraceTest, RulesEnableCategoriesUpToTheirLevel)
 {
-    struct Case {
-        const char* configuration;
-        const char* category;
-        int level;
-        bool enabled;
+    // Configuration, category, level, whether enabled.
+    const std::tuple<const char*, const char*, int, bool> cases[] = {
+        {"", "A", 0, false},                         {"A=5", "A", 6, false},
+        {"A=5", "AB", 1, false},                     {"*=3", "Anything::At", 3, true},
+        {"A", "A", 1000, true},                      {" A = 2 , B=4", "A", 2, true},
+        {"VST=5", "VST::Load", 5, true},             {"VST=5", "VSTAudioFilter::Open", 5, false},
+        {"VST*=5", "VSTAudioFilter::Open", 5, true}, {"*=5,Noisy=0", "Noisy", 1, false},
+        {"*=5,Noisy=0", "Quiet", 5, true},           {"Noisy=0,*=5", "Noisy", 1, false},
+        {"A=5,A=1", "A", 2, false},                  {"VST3=1,VST3::Load=5", "VST3::Load", 5, true},
+        {"A=5x,B=5", "A", 0, false},                 {"=5,,B=5", "B", 5, true},
     };
-    const Case cases[] = {
-        {"", "A", 0, false},
-        {"A=5", "A", 5, true},
-        {"A=5", "A", 6, false},
-        {"A=5", "B", 1, false},
-        {"A=5", "AB", 1, false},
-        {"*=3", "Anything::At", 3, true},
-        {"*=3", "Anything::At", 4, false},
-        {"A", "A", 1000, true},
-        {" A = 2 , B=4", "B", 4, true},
-        {" A = 2 , B=4", "A", 2, true},
-        {"VST=5", "VST::Load", 5, true},
-        {"VST=5", "VSTAudioFilter::Open", 5, false},
-        {"VST*=5", "VSTAudioFilter::Open", 5, true},
-        {"*=5,Noisy=0", "Noisy", 1, false},
-        {"*=5,Noisy=0", "Quiet", 5, true},
-        {"Noisy=0,*=5", "Noisy", 1, false},
-        {"A=5,A=1", "A", 2, false},
-        {"VST3=1,VST3::Load=5", "VST3::Load", 5, true},
-        {"A=x,B=5", "A", 0, false},
-        {"A=5x,B=5", "A", 0, false},
-        {"=5,,B=5", "B", 5, true},
-        {"A=-1", "A", 0, false},
-    };
-    for (const Case& c : cases) {
-        SetTraceConfiguration(c.configuration);
-        EXPECT_EQ(TraceEnabled(c.category, c.level, false), c.enabled)
-            << "\"" << c.configuration << "\" " << c.category << " " << c.level;
+    for (const auto& [configuration, category, level, enabled] : cases) {
+        SetTraceConfiguration(configuration);
+        EXPECT_EQ(TraceEnabled(category, level, false), enabled)
+            << '"' << configuration << "\" " << category << ' ' << level;
     }
 }
 
-TEST_F(TraceTest, EnvironmentRulesAfterRefreshUnlessConfiguredThroughTheAPI)
+TEST_F(TraceTest, EnvironmentChangesReachCachedSitesAfterARefreshUnlessConfiguredThroughTheAPI)
 {
-    ResetTraceConfiguration();
-    EXPECT_FALSE(TraceEnabled("Env::Category", 3, true));
-
+    static TraceSite site("Env::Category", 3);
+    EXPECT_FALSE(site.IsEnabled());
     setenv("KAFH_TRACE", "Env::Category=3", 1);
-    const std::uint32_t before = TraceChangeCount();
+    EXPECT_FALSE(site.IsEnabled()) << "the site keeps its decision until the change count moves";
+    const std::uint32_t count = TraceChangeCount();
     EXPECT_TRUE(TraceEnabled("Env::Category", 3, true));
-    EXPECT_FALSE(TraceEnabled("Env::Category", 4, true));
-    EXPECT_NE(TraceChangeCount(), before) << "a changed environment must reach cached trace sites";
+    EXPECT_EQ(TraceChangeCount(), count + 1);
+    EXPECT_TRUE(site.IsEnabled());
 
     // Set through the API, the configuration stays until reset, whatever the environment says.
-    SetTraceConfiguration("");
+    SetTraceConfiguration("Other=5");
+    EXPECT_EQ(TraceChangeCount(), count + 2);
+    EXPECT_FALSE(site.IsEnabled());
     setenv("KAFH_TRACE", "*=9", 1);
     EXPECT_FALSE(TraceEnabled("Env::Category", 1, true));
     ResetTraceConfiguration();
     EXPECT_TRUE(TraceEnabled("Env::Category", 9, false));
 }
 
-TEST_F(TraceTest, SiteKeepsItsDecisionUntilTheChangeCountMoves)
-{
-    static TraceSite site("Cached::Site", 5);
-    SetTraceConfiguration("Cached::Site=5");
-    EXPECT_TRUE(site.IsEnabled());
-
-    std::uint32_t count = TraceChangeCount();
-    SetTraceConfiguration("Cached::Site=4");
-    EXPECT_EQ(TraceChangeCount(), count + 1);
-    EXPECT_FALSE(site.IsEnabled());
-
-    // An environment change is not seen until someone refreshes: proof that the site caches.
-    ResetTraceConfiguration();
-    EXPECT_FALSE(site.IsEnabled());
-    setenv("KAFH_TRACE", "Cached::*", 1);
-    EXPECT_FALSE(site.IsEnabled());
-    count = TraceChangeCount();
-    EXPECT_FALSE(TraceEnabled("Unrelated", 1, true));
-    EXPECT_NE(TraceChangeCount(), count);
-    EXPECT_TRUE(site.IsEnabled());
-
-    site.Write("written");
-    ASSERT_EQ(Lines().size(), 1u);
-    EXPECT_EQ(Lines()[0], Prefix(threads::GetCurrentThreadID(), "Cached::Site", 5) + "written\n");
-}
-
-TEST_F(TraceTest, TraceEndsLinesAndDebugTraceWritesTextAsItIs)
+TEST_F(TraceTest, TraceEndsLinesDebugTraceWritesTextAsItIsAndThrowErrorTracesAtLevelOne)
 {
     Trace("no end of line");
     Trace("with end of line\n");
     DebugTrace("struct Preset {\n");
     DebugTrace("};");
-    const std::vector<std::string> expected = {"no end of line\n", "with end of line\n", "struct Preset {\n", "};"};
-    EXPECT_EQ(Lines(), expected);
+    SetTraceConfiguration("kelcore::ThrowError=0");
+    config::ThrowError("not traced");
+    SetTraceConfiguration("kelcore::ThrowError=1");
+    config::ThrowError("index 7 out of range");
+    const std::string thread = std::to_string(threads::GetCurrentThreadID());
+    EXPECT_EQ(mLines, (std::vector<std::string>{"no end of line\n", "with end of line\n", "struct Preset {\n", "};",
+                                                "<" + thread + "> <kelcore::ThrowError> <1> index 7 out of range\n"}));
 }
 
 TEST_F(TraceTest, LinesOfManyThreadsReachStandardErrorWhole)
@@ -178,34 +127,24 @@ TEST_F(TraceTest, LinesOfManyThreadsReachStandardErrorWhole)
     std::fflush(stderr);
     const int savedError = ::dup(STDERR_FILENO);
     ::dup2(file, STDERR_FILENO);
-
-    constexpr int kThreads = 4;
-    constexpr int kLinesEach = 300;
-    const std::string payload(200, 'x');
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&payload] {
-            for (int i = 0; i < kLinesEach; ++i) {
-                KAFH_TRACE("Parallel", 5, i << ' ' << payload);
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([] {
+            for (int i = 0; i < 300; ++i) {
+                KAFH_TRACE("Parallel", 5, i << ' ' << std::string(200, 'x'));
             }
         });
     }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
+    threads.clear(); // joins
     ::dup2(savedError, STDERR_FILENO);
     ::close(savedError);
     ::close(file);
-
     std::ifstream in(path);
     const std::regex line("<[0-9]+> <Parallel> <5> [0-9]+ x{200}");
     int count = 0;
     for (std::string text; std::getline(in, text); ++count) {
         ASSERT_TRUE(std::regex_match(text, line)) << text;
     }
-    EXPECT_EQ(count, kThreads * kLinesEach);
+    EXPECT_EQ(count, 4 * 300);
     ::unlink(path);
 }
-
-} // namespace
-} // namespace kelcore::debug

@@ -32,7 +32,6 @@ public:
     TraceCapture(const TraceCapture&) = delete;
     TraceCapture& operator=(const TraceCapture&) = delete;
 
-    const std::vector<std::string>& GetTexts() const { return mTexts; }
     bool Contains(std::string_view part) const
     {
         for (const auto& text : mTexts) {
@@ -42,7 +41,6 @@ public:
         }
         return false;
     }
-    void Clear() { mTexts.clear(); }
 
 private:
     std::vector<std::string> mTexts;
