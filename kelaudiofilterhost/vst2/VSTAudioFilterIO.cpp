@@ -26,7 +26,7 @@ float Radians(float degrees)
     return degrees * pi / 180.0f;
 }
 
-struct SpeakerSpec {
+struct SpeakerLayout {
     const char* name;
     std::int32_t type;
     float azimuth;
@@ -34,22 +34,22 @@ struct SpeakerSpec {
     float radius;
 };
 
-constexpr SpeakerSpec kSpeakers51[] = {
+constexpr SpeakerLayout kSpeakers51[] = {
     {"L", abi::kSpeakerL, 120.0f, 0.0f, 1.0f},   {"R", abi::kSpeakerR, 60.0f, 0.0f, 1.0f},
     {"C", abi::kSpeakerC, 90.0f, 0.0f, 1.0f},    {"Lfe", abi::kSpeakerLfe, 10.0f, 10.0f, 0.0f},
     {"Ls", abi::kSpeakerLs, -160.0f, 0.0f, 1.0f}, {"Rs", abi::kSpeakerRs, -20.0f, 0.0f, 1.0f},
     {"Lc", abi::kSpeakerLc, -120.0f, 0.0f, 1.0f}, {"Rc", abi::kSpeakerRc, 20.0f, 0.0f, 1.0f},
 };
 
-void SetSpeaker(abi::VstSpeakerProperties& speaker, const SpeakerSpec& spec)
+void SetSpeaker(abi::VstSpeakerProperties& speaker, const SpeakerLayout& layout)
 {
-    std::strncpy(speaker.name, spec.name, sizeof speaker.name - 1);
-    speaker.type = spec.type;
+    std::strncpy(speaker.name, layout.name, sizeof speaker.name - 1);
+    speaker.type = layout.type;
     // The LFE's position is stored as given, not as angles.
-    const bool lfe = spec.type == abi::kSpeakerLfe;
-    speaker.azimuth = lfe ? spec.azimuth : Radians(spec.azimuth);
-    speaker.elevation = lfe ? spec.elevation : Radians(spec.elevation);
-    speaker.radius = spec.radius;
+    const bool lfe = layout.type == abi::kSpeakerLfe;
+    speaker.azimuth = lfe ? layout.azimuth : Radians(layout.azimuth);
+    speaker.elevation = lfe ? layout.elevation : Radians(layout.elevation);
+    speaker.radius = layout.radius;
 }
 
 Bus MakeBus(std::int32_t arrangementType, int channels, bool input)
