@@ -162,6 +162,8 @@ private:
     bool mStopped = false;
 };
 
+constexpr std::size_t kWriteBufferSize = 1 << 16;
+
 bool WriteAll(int fd, std::string_view contents)
 {
     while (!contents.empty()) {
@@ -355,7 +357,8 @@ int CompareFileNames(const UTF16String& a, const UTF16String& b)
     return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
-bool WriteFileAtomically(const fs::path& target, std::string_view contents)
+bool WriteFileAtomically(const fs::path& target,
+                         const std::function<bool(const std::function<bool(std::string_view)>& append)>& writer)
 {
     if (target.empty() || !target.has_filename()) {
         return false;
@@ -374,7 +377,24 @@ bool WriteFileAtomically(const fs::path& target, std::string_view contents)
     }
     const char* failedStep = nullptr;
     int error = 0;
-    if (!WriteAll(fd, contents)) {
+    // Appends go through a buffer so that writers may hand over many small pieces.
+    std::string buffer;
+    buffer.reserve(kWriteBufferSize);
+    bool appendFailed = false;
+    const auto append = [&](std::string_view bytes) {
+        if (buffer.size() + bytes.size() > kWriteBufferSize) {
+            if (!WriteAll(fd, buffer) || !WriteAll(fd, bytes)) {
+                appendFailed = true;
+                return false;
+            }
+            buffer.clear();
+            return true;
+        }
+        buffer.append(bytes);
+        return true;
+    };
+    const bool written = writer(append) && !appendFailed;
+    if (!written || !WriteAll(fd, buffer)) {
         failedStep = "write";
         error = errno;
     } else if (::fsync(fd) != 0) {
@@ -397,6 +417,13 @@ bool WriteFileAtomically(const fs::path& target, std::string_view contents)
     }
     SyncDirectory(target.parent_path());
     return true;
+}
+
+bool WriteFileAtomically(const fs::path& target, std::string_view contents)
+{
+    return WriteFileAtomically(target, [contents](const std::function<bool(std::string_view)>& append) {
+        return append(contents);
+    });
 }
 
 } // namespace kelcore::filesupport

@@ -92,5 +92,9 @@ UTF16String FromPath(const std::filesystem::path& path);
 /// directory, flushes it to disk and renames it over the target. On any failure the temporary file
 /// is removed, the old file stays as it was, and the result is false.
 bool WriteFileAtomically(const std::filesystem::path& target, std::string_view contents);
+/// The same, with the contents produced by a writer that gets a function appending bytes to the
+/// temporary file (false from the writer, or a failed append, abandons the save).
+bool WriteFileAtomically(const std::filesystem::path& target,
+                         const std::function<bool(const std::function<bool(std::string_view)>& append)>& writer);
 
 } // namespace kelcore::filesupport

@@ -401,6 +401,16 @@ bool ReadRegularFile(const std::filesystem::path& path, std::unique_ptr<char[]>&
     return ok;
 }
 
+struct AppendWriter : pugi::xml_writer {
+    explicit AppendWriter(const std::function<bool(std::string_view)>& append) : mAppend(append) {}
+    void write(const void* data, std::size_t size) override
+    {
+        mOk = mOk && mAppend(std::string_view(static_cast<const char*>(data), size));
+    }
+    const std::function<bool(std::string_view)>& mAppend;
+    bool mOk = true;
+};
+
 struct StringWriter : pugi::xml_writer {
     explicit StringWriter(UTF8String& text) : mText(text) {}
     void write(const void* data, std::size_t size) override { mText.append(static_cast<const char*>(data), size); }
@@ -409,17 +419,32 @@ struct StringWriter : pugi::xml_writer {
 
 } // namespace
 
+namespace {
+
+// The whole list as a document; the caller saves it where it wants.
+void BuildDocument(const PropList& list, pugi::xml_document& document)
+{
+    pugi::xml_node declaration = document.append_child(pugi::node_declaration);
+    declaration.append_attribute("version").set_value("1.0");
+    declaration.append_attribute("encoding").set_value("UTF-8");
+    WriteEntries(document.append_child(kRootName), list);
+}
+
+void SaveDocument(const pugi::xml_document& document, pugi::xml_writer& writer)
+{
+    document.save(writer, "    ", pugi::format_indent, pugi::encoding_utf8);
+}
+
+} // namespace
+
 bool WritePropList(const PropList& list, UTF8String& xml)
 {
     try {
         pugi::xml_document document;
-        pugi::xml_node declaration = document.append_child(pugi::node_declaration);
-        declaration.append_attribute("version").set_value("1.0");
-        declaration.append_attribute("encoding").set_value("UTF-8");
-        WriteEntries(document.append_child(kRootName), list);
+        BuildDocument(list, document);
         UTF8String text;
         StringWriter writer(text);
-        document.save(writer, "    ", pugi::format_indent, pugi::encoding_utf8);
+        SaveDocument(document, writer);
         xml.swap(text);
         return true;
     } catch (const std::bad_alloc&) {
@@ -453,11 +478,25 @@ bool ReadPropList(const UTF8String& xml, PropList& list)
 
 bool SavePropList(filesupport::File& file, const PropList& list)
 {
-    UTF8String xml;
-    if (!WritePropList(list, xml)) {
-        return false;
+    // Streamed into the temporary file: a large catalogue is never held as one string.
+    bool built = true;
+    const bool saved = filesupport::WriteFileAtomically(
+        file.GetPath(), [&](const std::function<bool(std::string_view)>& append) {
+            try {
+                pugi::xml_document document;
+                BuildDocument(list, document);
+                AppendWriter writer(append);
+                SaveDocument(document, writer);
+                return writer.mOk;
+            } catch (const std::bad_alloc&) {
+                built = false;
+                return false;
+            }
+        });
+    if (!built) {
+        KAFH_TRACE("SavePropList", 5, "out of memory");
     }
-    if (!filesupport::WriteFileAtomically(file.GetPath(), xml)) {
+    if (!saved) {
         KAFH_TRACE("SavePropList", 5, "\"" << file.GetPath().native() << "\": not saved");
         return false;
     }
