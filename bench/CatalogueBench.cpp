@@ -168,7 +168,7 @@ void SaveBaseline(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(LoadCandidate)->Name("catalogue_load_vs_pugixml/candidate")->Unit(benchmark::kMillisecond);
-BENCHMARK(LoadBaseline)->Name("catalogue_load_vs_pugixml/baseline")->Unit(benchmark::kMillisecond);
-BENCHMARK(SaveCandidate)->Name("catalogue_save_vs_pugixml/candidate")->Unit(benchmark::kMillisecond);
-BENCHMARK(SaveBaseline)->Name("catalogue_save_vs_pugixml/baseline")->Unit(benchmark::kMillisecond);
+BENCHMARK(LoadCandidate)->Name("catalogue_load_vs_pugixml/candidate")->Unit(benchmark::kMillisecond)->MinTime(0.4);
+BENCHMARK(LoadBaseline)->Name("catalogue_load_vs_pugixml/baseline")->Unit(benchmark::kMillisecond)->MinTime(0.4);
+BENCHMARK(SaveCandidate)->Name("catalogue_save_vs_pugixml/candidate")->Unit(benchmark::kMillisecond)->MinTime(0.4);
+BENCHMARK(SaveBaseline)->Name("catalogue_save_vs_pugixml/baseline")->Unit(benchmark::kMillisecond)->MinTime(0.4);
