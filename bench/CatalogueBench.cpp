@@ -43,7 +43,9 @@ private:
         mDirectory = ::mkdtemp(pattern.data());
         mCatalogueFile = mDirectory / "AudioPluginManagerSettings.xml";
 
+        // Other benchmarks share the process-wide catalogue: generate into an empty one.
         PluginModuleInfoManager& catalogue = PluginModuleInfoManager::GetInstance();
+        catalogue.ClearAll(true);
         catalogue.AddPluginTechnology(new PluginTechnology(VST, {}, {}, {}, {}, true));
         catalogue.GetPluginTechnology(VST)->AddPluginDirectories({u"/usr/lib/vst", u"/usr/local/lib/vst"});
         const kelcore::Guid guid(0x5EC0A1F0, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8});
