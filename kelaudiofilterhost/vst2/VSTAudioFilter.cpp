@@ -322,8 +322,8 @@ boost::intrusive_ptr<AudioFilterParameterInfo> VSTAudioFilter::GetParameterInfo(
 
 UTF16String VSTAudioFilter::GetParameterString(int index) const
 {
-    char buffer[kStringBufferSize];
-    buffer[0] = 0;
+    // Zeroed whole, so a text the effect leaves unterminated still ends inside the buffer.
+    char buffer[kStringBufferSize] = {};
     Dispatch(abi::effGetParamDisplay, index, 0, buffer);
     if (buffer[0] == 0) {
         kelcore::oUTF16StringStream text;
@@ -332,7 +332,7 @@ UTF16String VSTAudioFilter::GetParameterString(int index) const
     }
     // Each byte widened as it is: effects write Latin-1 as often as UTF-8 here.
     UTF16String text;
-    for (std::size_t i = 0; i < kStringBufferSize && buffer[i] != 0; ++i) {
+    for (std::size_t i = 0; i < kParameterStringLength && buffer[i] != 0; ++i) {
         text.push_back(static_cast<char16_t>(static_cast<unsigned char>(buffer[i])));
     }
     return text;
