@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A small JSON reader for checking kafh's machine-readable output: it accepts exactly RFC 8259
-// documents (no comments, no trailing commas), so malformed output fails the test that reads it.
+// documents (no comments, no trailing commas, no duplicate keys), so malformed output fails the
+// test that reads it.
 #pragma once
 
-#include <cstdint>
-#include <cstdlib>
+#include <charconv>
 #include <map>
-#include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -20,24 +20,19 @@ struct JsonValue {
     using Object = std::map<std::string, JsonValue>;
     std::variant<std::nullptr_t, bool, double, std::string, Array, Object> value;
 
-    bool IsObject() const { return std::holds_alternative<Object>(value); }
     bool IsArray() const { return std::holds_alternative<Array>(value); }
     const Array& AsArray() const { return std::get<Array>(value); }
-    const Object& AsObject() const { return std::get<Object>(value); }
     const std::string& AsString() const { return std::get<std::string>(value); }
     double AsNumber() const { return std::get<double>(value); }
     bool AsBool() const { return std::get<bool>(value); }
+    bool IsObject() const { return std::holds_alternative<Object>(value); }
+    bool Has(const std::string& key) const { return IsObject() && std::get<Object>(value).count(key) != 0; }
     /// The member, or a null value when absent or not an object.
     const JsonValue& operator[](const std::string& key) const
     {
         static const JsonValue null;
-        if (!IsObject()) {
-            return null;
-        }
-        const auto found = AsObject().find(key);
-        return found != AsObject().end() ? found->second : null;
+        return Has(key) ? std::get<Object>(value).at(key) : null;
     }
-    bool Has(const std::string& key) const { return IsObject() && AsObject().count(key) != 0; }
 };
 
 class JsonReader {
@@ -47,29 +42,23 @@ public:
     {
         JsonReader reader(text);
         JsonValue value;
-        if (!reader.ReadValue(value, 0)) {
-            return std::nullopt;
-        }
-        reader.SkipSpace();
-        if (reader.mPosition != text.size()) {
-            return std::nullopt;
-        }
-        return value;
+        return reader.ReadValue(value, 0) && !reader.Consume("") ? std::optional(value) : std::nullopt;
     }
 
 private:
     explicit JsonReader(std::string_view text) : mText(text) {}
 
-    void SkipSpace()
-    {
-        while (mPosition < mText.size() && (mText[mPosition] == ' ' || mText[mPosition] == '\n' ||
-                                            mText[mPosition] == '\r' || mText[mPosition] == '\t')) {
-            ++mPosition;
-        }
-    }
+    char Peek() const { return mPosition < mText.size() ? mText[mPosition] : '\0'; }
 
+    /// A token after optional white space; an empty word asks whether anything but white space is left.
     bool Consume(std::string_view word)
     {
+        while (Peek() == ' ' || Peek() == '\n' || Peek() == '\r' || Peek() == '\t') {
+            ++mPosition;
+        }
+        if (word.empty()) {
+            return mPosition < mText.size();
+        }
         if (mText.substr(mPosition, word.size()) != word) {
             return false;
         }
@@ -79,188 +68,101 @@ private:
 
     bool ReadValue(JsonValue& out, int depth)
     {
-        SkipSpace();
-        if (mPosition >= mText.size() || depth > 64) {
+        if (depth > 64 || !Consume("")) {
             return false;
         }
-        const char c = mText[mPosition];
-        if (c == '{') {
-            return ReadObject(out, depth);
-        }
-        if (c == '[') {
-            return ReadArray(out, depth);
-        }
-        if (c == '"') {
-            std::string text;
-            if (!ReadString(text)) {
-                return false;
-            }
-            out.value = std::move(text);
-            return true;
-        }
-        if (Consume("true")) {
-            out.value = true;
-            return true;
-        }
-        if (Consume("false")) {
-            out.value = false;
-            return true;
+        if (Consume("{") || Consume("[")) {
+            return ReadContainer(out, depth, mText[mPosition - 1] == '{');
         }
         if (Consume("null")) {
             out.value = nullptr;
             return true;
         }
+        if (Consume("true") || Consume("false")) {
+            out.value = mText[mPosition - 4] == 't'; // "false" has an 'a' there
+            return true;
+        }
+        if (Peek() == '"') {
+            return ReadString(std::get<std::string>(out.value = std::string()));
+        }
         return ReadNumber(out);
     }
 
-    bool ReadObject(JsonValue& out, int depth)
+    /// The members of an object or the elements of an array, after the opening bracket.
+    bool ReadContainer(JsonValue& out, int depth, bool isObject)
     {
-        ++mPosition;
         JsonValue::Object object;
-        SkipSpace();
-        if (Consume("}")) {
+        JsonValue::Array array;
+        if (!Consume(isObject ? "}" : "]")) {
+            do {
+                std::string key;
+                JsonValue element;
+                if (isObject && (!ReadString(key) || !Consume(":"))) {
+                    return false;
+                }
+                if (!ReadValue(element, depth + 1) || (isObject && object.count(key) != 0)) {
+                    return false;
+                }
+                if (isObject) {
+                    object.emplace(std::move(key), std::move(element));
+                } else {
+                    array.push_back(std::move(element));
+                }
+            } while (Consume(","));
+            if (!Consume(isObject ? "}" : "]")) {
+                return false;
+            }
+        }
+        if (isObject) {
             out.value = std::move(object);
-            return true;
+        } else {
+            out.value = std::move(array);
         }
-        for (;;) {
-            SkipSpace();
-            std::string key;
-            if (mPosition >= mText.size() || mText[mPosition] != '"' || !ReadString(key)) {
-                return false;
-            }
-            SkipSpace();
-            JsonValue member;
-            if (!Consume(":") || !ReadValue(member, depth + 1) || object.count(key) != 0) {
-                return false;
-            }
-            object.emplace(std::move(key), std::move(member));
-            SkipSpace();
-            if (Consume("}")) {
-                out.value = std::move(object);
-                return true;
-            }
-            if (!Consume(",")) {
-                return false;
-            }
-        }
+        return true;
     }
 
-    bool ReadArray(JsonValue& out, int depth)
+    /// The token the pattern matches after optional white space, or empty.
+    std::string_view Match(const std::regex& pattern)
     {
-        ++mPosition;
-        JsonValue::Array array;
-        SkipSpace();
-        if (Consume("]")) {
-            out.value = std::move(array);
-            return true;
+        std::cmatch match;
+        if (!Consume("") || !std::regex_search(mText.data() + mPosition, mText.data() + mText.size(), match, pattern,
+                                               std::regex_constants::match_continuous)) {
+            return {};
         }
-        for (;;) {
-            JsonValue element;
-            if (!ReadValue(element, depth + 1)) {
-                return false;
-            }
-            array.push_back(std::move(element));
-            SkipSpace();
-            if (Consume("]")) {
-                out.value = std::move(array);
-                return true;
-            }
-            if (!Consume(",")) {
-                return false;
-            }
-        }
+        const auto start = mPosition;
+        mPosition += static_cast<std::size_t>(match.length());
+        return mText.substr(start, mPosition - start);
     }
 
     bool ReadString(std::string& out)
     {
-        ++mPosition;
-        while (mPosition < mText.size()) {
-            const char c = mText[mPosition++];
-            if (c == '"') {
-                return true;
-            }
-            if (static_cast<unsigned char>(c) < 0x20) {
-                return false;
-            }
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (mPosition >= mText.size()) {
-                return false;
-            }
-            const char escaped = mText[mPosition++];
-            switch (escaped) {
-            case '"':
-            case '\\':
-            case '/':
-                out += escaped;
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 'f':
-                out += '\f';
-                break;
-            case 'u': {
-                if (mPosition + 4 > mText.size()) {
-                    return false;
-                }
-                const auto code = std::strtoul(std::string(mText.substr(mPosition, 4)).c_str(), nullptr, 16);
-                mPosition += 4;
+        static const std::regex kString(R"("([^"\\\x00-\x1f]|\\["\\/bfnrt]|\\u[0-9a-fA-F]{4})*")");
+        static constexpr std::string_view kEscapes = "\"\\/bfnrt";
+        static constexpr std::string_view kEscaped = "\"\\/\b\f\n\r\t";
+        const auto token = Match(kString);
+        for (std::size_t i = 1; i + 1 < token.size(); ++i) {
+            if (token[i] != '\\') {
+                out += token[i];
+            } else if (token[++i] != 'u') {
+                out += kEscaped[kEscapes.find(token[i])];
+            } else {
                 // Only what kafh escapes (control characters) is needed here.
+                const auto code = std::stoul(std::string(token.substr(i + 1, 4)), nullptr, 16);
                 out += static_cast<char>(code < 0x80 ? code : '?');
-                break;
-            }
-            default:
-                return false;
+                i += 4;
             }
         }
-        return false;
+        return !token.empty();
     }
 
     bool ReadNumber(JsonValue& out)
     {
-        const auto start = mPosition;
-        if (mPosition < mText.size() && mText[mPosition] == '-') {
-            ++mPosition;
-        }
-        const auto digits = [this] {
-            const auto first = mPosition;
-            while (mPosition < mText.size() && mText[mPosition] >= '0' && mText[mPosition] <= '9') {
-                ++mPosition;
-            }
-            return mPosition > first;
-        };
-        if (!digits()) {
-            return false;
-        }
-        if (mPosition < mText.size() && mText[mPosition] == '.') {
-            ++mPosition;
-            if (!digits()) {
-                return false;
-            }
-        }
-        if (mPosition < mText.size() && (mText[mPosition] == 'e' || mText[mPosition] == 'E')) {
-            ++mPosition;
-            if (mPosition < mText.size() && (mText[mPosition] == '+' || mText[mPosition] == '-')) {
-                ++mPosition;
-            }
-            if (!digits()) {
-                return false;
-            }
-        }
-        out.value = std::strtod(std::string(mText.substr(start, mPosition - start)).c_str(), nullptr);
-        return true;
+        static const std::regex kNumber(R"(-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
+        const auto token = Match(kNumber);
+        double number = 0.0;
+        std::from_chars(token.data(), token.data() + token.size(), number);
+        out.value = number;
+        return !token.empty();
     }
 
     std::string_view mText;

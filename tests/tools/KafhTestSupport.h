@@ -6,28 +6,23 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
+#include <iterator>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace kafhtest {
 
 struct RunResult {
     int exitCode = -1;
-    bool timedOut = false;
     std::string out;
     std::string err;
     double seconds = 0.0;
@@ -35,9 +30,8 @@ struct RunResult {
 
 inline std::string ReadText(const std::filesystem::path& path)
 {
-    std::ifstream stream(path, std::ios::binary);
     std::ostringstream text;
-    text << stream.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -51,9 +45,7 @@ class KafhTest : public ::testing::Test {
 public:
     void SetUp() override
     {
-        const char* base = std::getenv("TMPDIR");
-        const std::filesystem::path parent(base != nullptr && *base != 0 ? base : "/tmp");
-        auto pattern = (parent / "kafh-test-XXXXXX").string();
+        auto pattern = ::testing::TempDir() + "kafh-test-XXXXXX";
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         mFolder = pattern;
         mConfig = mFolder / "config";
@@ -72,69 +64,32 @@ public:
         if (withConfig) {
             arguments.insert(arguments.begin(), {"--config", mConfig.string()});
         }
-        return Run(arguments, timeoutSeconds);
+        // env and timeout from coreutils set up the child; a kafh killed at the timeout exits 137.
+        std::string command = "env -u KAFH_TRACE HOME=" + Quote(mFolder) + " XDG_CONFIG_HOME=" +
+                              Quote(mFolder / "xdg") + " TMPDIR=" + Quote(mFolder / "tmp") + " timeout -s KILL " +
+                              std::to_string(timeoutSeconds) + " " + Quote(KAFH_EXECUTABLE);
+        for (const auto& argument : arguments) {
+            command += " " + Quote(argument);
+        }
+        command += " </dev/null >" + Quote(mFolder / "stdout.txt") + " 2>" + Quote(mFolder / "stderr.txt");
+        const auto started = std::chrono::steady_clock::now();
+        const int status = std::system(command.c_str());
+        RunResult result;
+        result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.out = ReadText(mFolder / "stdout.txt");
+        result.err = ReadText(mFolder / "stderr.txt");
+        return result;
     }
 
-    RunResult Run(const std::vector<std::string>& arguments, double timeoutSeconds) const
+    /// One shell word.
+    static std::string Quote(const std::filesystem::path& text)
     {
-        std::vector<std::string> argumentTexts{KAFH_EXECUTABLE};
-        argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (auto& text : argumentTexts) {
-            argv.push_back(text.data());
+        std::string quoted = "'";
+        for (const char c : text.string()) {
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
         }
-        argv.push_back(nullptr);
-        std::vector<std::string> environment;
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            const std::string text(*entry);
-            bool replaced = false;
-            for (const char* name : {"HOME=", "XDG_CONFIG_HOME=", "TMPDIR=", "KAFH_TRACE="}) {
-                replaced = replaced || text.rfind(name, 0) == 0;
-            }
-            if (!replaced) {
-                environment.push_back(text);
-            }
-        }
-        environment.push_back("HOME=" + mFolder.string());
-        environment.push_back("XDG_CONFIG_HOME=" + (mFolder / "xdg").string());
-        environment.push_back("TMPDIR=" + (mFolder / "tmp").string());
-        std::vector<char*> envp;
-        for (auto& text : environment) {
-            envp.push_back(text.data());
-        }
-        envp.push_back(nullptr);
-
-        const auto outPath = mFolder / "stdout.txt";
-        const auto errPath = mFolder / "stderr.txt";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        RunResult result;
-        const auto started = std::chrono::steady_clock::now();
-        pid_t child = -1;
-        const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start " << argv[0];
-            return result;
-        }
-        int status = 0;
-        while (waitpid(child, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() - started > std::chrono::duration<double>(timeoutSeconds)) {
-                kill(child, SIGKILL);
-                waitpid(child, &status, 0);
-                result.timedOut = true;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result.out = ReadText(outPath);
-        result.err = ReadText(errPath);
-        return result;
+        return quoted + "'";
     }
 
     /// Scans the well-behaved test plug-ins into this test's catalogue.
@@ -148,51 +103,50 @@ public:
     std::filesystem::path mConfig;
 };
 
+/// Starts with the well-behaved test plug-ins catalogued.
+class KafhScannedTest : public KafhTest {
+public:
+    void SetUp() override
+    {
+        KafhTest::SetUp();
+        ScanTestPlugins();
+    }
+};
+
 using Channels = std::vector<std::vector<float>>;
 
-inline bool WriteAudio(const std::filesystem::path& path, const Channels& channels, int rate,
-                       int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT)
+/// 24-bit FLAC for a .flac path, floating-point WAV otherwise.
+inline bool WriteAudio(const std::filesystem::path& path, const Channels& channels, int rate)
 {
-    SF_INFO info{};
-    info.channels = static_cast<int>(channels.size());
-    info.samplerate = rate;
-    info.format = format;
+    const bool flac = path.extension() == ".flac";
+    SF_INFO info{0, rate, static_cast<int>(channels.size()),
+                 flac ? SF_FORMAT_FLAC | SF_FORMAT_PCM_24 : SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr) {
-        return false;
+    const auto frames = static_cast<sf_count_t>(channels.front().size());
+    std::vector<float> interleaved(channels.front().size() * channels.size());
+    for (std::size_t i = 0; i < interleaved.size(); ++i) {
+        interleaved[i] = channels[i % channels.size()][i / channels.size()];
     }
-    const std::size_t frames = channels.empty() ? 0 : channels.front().size();
-    std::vector<float> interleaved(frames * channels.size());
-    for (std::size_t i = 0; i < frames; ++i) {
-        for (std::size_t c = 0; c < channels.size(); ++c) {
-            interleaved[i * channels.size() + c] = channels[c][i];
-        }
-    }
-    const auto written = sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(frames));
+    const bool written = file != nullptr && sf_writef_float(file, interleaved.data(), frames) == frames;
     sf_close(file);
-    return written == static_cast<sf_count_t>(frames);
+    return written;
 }
 
 /// Empty channels when the file cannot be read.
-inline Channels ReadAudio(const std::filesystem::path& path, int* rate = nullptr)
+inline Channels ReadAudio(const std::filesystem::path& path)
 {
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (file == nullptr) {
         return {};
     }
-    std::vector<float> interleaved(static_cast<std::size_t>(info.frames * info.channels));
+    const auto count = static_cast<std::size_t>(info.channels);
+    std::vector<float> interleaved(static_cast<std::size_t>(info.frames) * count);
     sf_readf_float(file, interleaved.data(), info.frames);
     sf_close(file);
-    if (rate != nullptr) {
-        *rate = info.samplerate;
-    }
-    const auto frames = static_cast<std::size_t>(info.frames);
-    Channels channels(static_cast<std::size_t>(info.channels), std::vector<float>(frames));
-    for (std::size_t i = 0; i < frames; ++i) {
-        for (std::size_t c = 0; c < channels.size(); ++c) {
-            channels[c][i] = interleaved[i * channels.size() + c];
-        }
+    Channels channels(count, std::vector<float>(static_cast<std::size_t>(info.frames)));
+    for (std::size_t i = 0; i < interleaved.size(); ++i) {
+        channels[i % count][i / count] = interleaved[i];
     }
     return channels;
 }
@@ -202,8 +156,8 @@ inline Channels TestSignal(int channels, int frames)
 {
     Channels signal(static_cast<std::size_t>(channels), std::vector<float>(static_cast<std::size_t>(frames)));
     std::uint32_t state = 12345;
-    for (std::size_t c = 0; c < signal.size(); ++c) {
-        for (auto& sample : signal[c]) {
+    for (auto& channel : signal) {
+        for (auto& sample : channel) {
             state = state * 1664525u + 1013904223u;
             sample = static_cast<float>(state >> 8) / static_cast<float>(1u << 24) - 0.5f;
         }
@@ -211,15 +165,10 @@ inline Channels TestSignal(int channels, int frames)
     return signal;
 }
 
-/// Names of the entries of a folder, for checking that nothing (no temporary file) was left.
-inline std::vector<std::string> FolderEntries(const std::filesystem::path& folder)
+/// How many entries a folder holds, for checking that nothing (no temporary file) was left.
+inline long EntryCount(const std::filesystem::path& folder)
 {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator());
 }
 
 } // namespace kafhtest
