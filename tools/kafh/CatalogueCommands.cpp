@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <iostream>
+#include <optional>
 
 namespace kafh {
 
@@ -193,16 +194,26 @@ int RunListCommand(Settings& settings, bool json)
     return kExitOk;
 }
 
-int RunBanCommand(Settings& settings, const std::string& text)
+// The module a ban or unban names, with the settings loaded; an exit code when either fails.
+static std::optional<int> PrepareBanEdit(Settings& settings, const std::string& text, PluginLocator& locator)
 {
     std::string error;
-    PluginLocator locator;
     if (!ParseLocator(text, locator, error)) {
         return FailUsage(error);
     }
     if (!settings.Load(error)) {
         return Fail(error);
     }
+    return std::nullopt;
+}
+
+int RunBanCommand(Settings& settings, const std::string& text)
+{
+    PluginLocator locator;
+    if (const auto failed = PrepareBanEdit(settings, text, locator)) {
+        return *failed;
+    }
+    std::string error;
     auto& banned = BannedPluginManager::GetInstance();
     const auto name = kelcore::UTF16to8(locator.ToString());
     if (banned.IsPluginBanned(locator)) {
@@ -227,14 +238,11 @@ int RunBanCommand(Settings& settings, const std::string& text)
 
 int RunUnbanCommand(Settings& settings, const std::string& text)
 {
-    std::string error;
     PluginLocator locator;
-    if (!ParseLocator(text, locator, error)) {
-        return FailUsage(error);
+    if (const auto failed = PrepareBanEdit(settings, text, locator)) {
+        return *failed;
     }
-    if (!settings.Load(error)) {
-        return Fail(error);
-    }
+    std::string error;
     auto& banned = BannedPluginManager::GetInstance();
     const auto name = kelcore::UTF16to8(locator.ToString());
     if (!banned.IsPluginBanned(locator)) {
