@@ -9,6 +9,7 @@
 #include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/PropList.h"
 #include "kelaudiofilterhost/services/Trace.h"
+#include "kelaudiofilterhost/vst2/VSTEffectRegistry.h"
 #include "kelaudiofilterhost/vst2/VSTParameterInfo.h"
 #include "kelaudiofilterhost/vst2/VSTPluginModule.h"
 #include "kelaudiofilterhost/vst2/VSTStrings.h"
@@ -53,11 +54,6 @@ std::intptr_t CopyHostString(void* ptr, const char* text)
     return 1;
 }
 
-VSTAudioFilter* FilterOf(abi::AEffect* effect)
-{
-    return effect != nullptr ? reinterpret_cast<VSTAudioFilter*>(effect->resvd1) : nullptr;
-}
-
 } // namespace
 
 const kelcore::Guid& GetVSTFactoryGuid()
@@ -81,11 +77,7 @@ VSTAudioFilter::VSTAudioFilter(const UTF16String& componentID, const UTF16String
     mTimeInfo.smpteFrameRate = 1;
     mTimeInfo.flags = abi::kVstNanosValid | abi::kVstPpqPosValid | abi::kVstTempoValid | abi::kVstBarsValid |
                       abi::kVstTimeSigValid;
-    if (mEffect != nullptr) {
-        // The host-reserved field finds this filter from the callback without a shared map, so the audio
-        // thread's callbacks take no lock.
-        mEffect->resvd1 = reinterpret_cast<std::intptr_t>(this);
-    }
+    VSTEffectRegistry::Register(mEffect, this);
     Dispatch(abi::effOpen);
     Dispatch(abi::effSetSampleRate, 0, 0, nullptr, 44100.0f);
     Dispatch(abi::effSetBlockSize, 0, 2048);
@@ -106,10 +98,10 @@ VSTAudioFilter::VSTAudioFilter(const UTF16String& componentID, const UTF16String
 
 VSTAudioFilter::~VSTAudioFilter()
 {
-    if (mEffect != nullptr) {
-        mEffect->resvd1 = 0;
-        Dispatch(abi::effClose);
-    }
+    // Calls the effect makes from now on, while closing or from threads it leaves behind, are answered
+    // as from an unknown effect.
+    VSTEffectRegistry::Unregister(mEffect);
+    Dispatch(abi::effClose);
     mInputArrangement.reset();
     mOutputArrangement.reset();
     mExtraCallbacks.clear();
@@ -123,9 +115,12 @@ VSTAudioFilter::~VSTAudioFilter()
 std::intptr_t VSTAudioFilter::StaticAudioMasterCallback(abi::AEffect* effect, std::int32_t opcode, std::int32_t index,
                                                         std::intptr_t value, void* ptr, float opt)
 {
-    if (VSTAudioFilter* filter = FilterOf(effect); filter != nullptr && filter->mEffect == effect) {
-        if (const auto answer = filter->AudioMasterCallback(opcode, index, value, ptr, opt); answer != 0) {
-            return answer;
+    {
+        const VSTEffectRegistry::Lease lease(effect);
+        if (VSTAudioFilter* filter = lease.GetFilter(); filter != nullptr) {
+            if (const auto answer = filter->AudioMasterCallback(opcode, index, value, ptr, opt); answer != 0) {
+                return answer;
+            }
         }
     }
     switch (opcode) {

@@ -30,6 +30,7 @@ inline constexpr std::int32_t kAccumulateId = FourCC("KfAc");
 inline constexpr std::int32_t kOldMainId = FourCC("KfOm");
 inline constexpr std::int32_t kBadMagicId = FourCC("KfBm");
 inline constexpr std::int32_t kThrowsId = FourCC("KfTh");
+inline constexpr std::int32_t kStrayId = FourCC("KfSt");
 /// Has the top bit set, so it is negative as a signed number: hosts must read it as unsigned.
 inline constexpr std::int32_t kLiarId = static_cast<std::int32_t>(0xCAFEF00Du);
 

@@ -69,6 +69,23 @@ TEST(VSTHostCallback, AnswersWithTheHostsIdentity)
     EXPECT_EQ(Ask(abi::audioMasterVendorSpecific, 12345), 0);
 }
 
+// The effect scribbles over the host-reserved field and calls the host from its entry function and
+// while processing: the host must still find its filter, and must not read what the field holds.
+TEST(VSTHostCallback, FindsTheFilterWithoutTrustingTheEffectsReservedField)
+{
+    auto filter = OpenTestEffect("KafhStray", kafhtest::kStrayId);
+    ASSERT_TRUE(filter);
+    filter->SetSampleRate(48000.0f);
+    filter->SetBlockSize(16);
+    filter->Resume();
+    std::vector<float> left(16, 7.0f), right(16, 7.0f);
+    float* io[] = {left.data(), right.data()};
+    filter->Process(io, io, 16);
+    EXPECT_EQ(left, std::vector<float>(16, 1.0f)); // the time info of this filter reached the effect
+    EXPECT_EQ(right, std::vector<float>(16, 1.0f));
+    filter->Suspend();
+}
+
 TEST(VSTAudioFilter, DescribesParametersAndAnswersPinsAndAutomation)
 {
     auto filter = OpenTestEffect("KafhGain", kafhtest::kGainId);

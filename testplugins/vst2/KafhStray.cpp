@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// KafhStray: an effect that calls the host when the host cannot expect it. It fills the host-reserved
+// field (resvd1) with garbage before it asks the host anything: in its entry function and on every
+// processing call, where it asks for the time info and outputs 1 when it got one for the sample rate
+// it was told, 0 otherwise.
+#include "testplugins/vst2/TestEffect.h"
+
+namespace {
+
+using namespace kafhtest;
+
+constexpr std::intptr_t kGarbage = static_cast<std::intptr_t>(0x0BADF00D0BADF00Dull);
+
+class KafhStray final : public TestEffect
+{
+public:
+    explicit KafhStray(abi::AudioMasterCallback host)
+        : TestEffect(host, {.name = "Kafh Stray", .uniqueId = kStrayId})
+    {
+        mEffect.resvd1 = kGarbage;
+        CallHost(abi::audioMasterVersion);
+        CallHost(abi::audioMasterGetTime);
+    }
+
+protected:
+    void ProcessReplacing(float** /*inputs*/, float** outputs, std::int32_t frames) override
+    {
+        mEffect.resvd1 = kGarbage;
+        const auto* time = reinterpret_cast<const abi::VstTimeInfo*>(CallHost(abi::audioMasterGetTime));
+        const float answer = time != nullptr && time->sampleRate == static_cast<double>(mSampleRate) ? 1.0f : 0.0f;
+        for (int c = 0; c < mEffect.numOutputs; ++c)
+        {
+            std::fill(outputs[c], outputs[c] + frames, answer);
+        }
+    }
+};
+
+} // namespace
+
+KAFH_VST2_EXPORT abi::AEffect* VSTPluginMain(abi::AudioMasterCallback host)
+{
+    return CreateEffect<KafhStray>(host);
+}
