@@ -59,6 +59,27 @@ bool UnloadModule(ModuleHandle module, UTF8String& errorText)
     return true;
 }
 
+bool KeepModuleMapped(const UTF16String& path, UTF8String& errorText)
+{
+    if (path.empty()) {
+        errorText = "empty module path";
+        return false;
+    }
+    const UTF8String path8 = UTF16to8(path);
+    ::dlerror();
+    // RTLD_NOLOAD only finds the library already loaded; RTLD_NODELETE then stays with it for good,
+    // so dropping this handle (and every other) leaves it mapped.
+    ModuleHandle module = ::dlopen(path8.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD | RTLD_NODELETE);
+    if (module == nullptr) {
+        errorText = TakeLoaderError("not loaded");
+        KAFH_TRACE("kelcore::platform::KeepModuleMapped", 5, "\"" << path8 << "\": " << errorText);
+        return false;
+    }
+    ::dlclose(module);
+    errorText.clear();
+    return true;
+}
+
 UTF16String GetExecutablePath()
 {
     std::error_code error;

@@ -13,6 +13,9 @@ namespace platform {
 ModuleHandle LoadModule(const UTF16String& path, UTF8String& errorText);
 /// dlclose; false (with errorText) when the loader refused.
 bool UnloadModule(ModuleHandle module, UTF8String& errorText);
+/// Keeps a library that is loaded now mapped until the process exits, whatever dlclose calls follow:
+/// threads it started may still run its code. False (with errorText) when it is not loaded.
+bool KeepModuleMapped(const UTF16String& path, UTF8String& errorText);
 /// Path of the running executable; empty when it cannot be read.
 UTF16String GetExecutablePath();
 } // namespace platform

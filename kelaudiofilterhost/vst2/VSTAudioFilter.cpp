@@ -66,8 +66,6 @@ VSTAudioFilter::VSTAudioFilter(const UTF16String& componentID, const UTF16String
                                bool fileTitleAsName)
     : AudioFilter(componentID, UTF16String()), VSTDispatcherBase(effect), mModulePath(modulePath)
 {
-    UTF8String pinError;
-    mLibraryPin = kelcore::platform::LoadModule(modulePath, pinError);
     if (componentID == HighCpuComponentID()) {
         SetHasHighCPU(true);
     }
@@ -106,10 +104,6 @@ VSTAudioFilter::~VSTAudioFilter()
     mOutputArrangement.reset();
     mExtraCallbacks.clear();
     mParameterInfos.clear();
-    if (mLibraryPin != nullptr) {
-        UTF8String error;
-        kelcore::platform::UnloadModule(mLibraryPin, error);
-    }
 }
 
 std::intptr_t VSTAudioFilter::StaticAudioMasterCallback(abi::AEffect* effect, std::int32_t opcode, std::int32_t index,

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "kelaudiofilterhost/framework/AudioFilter.h"
-#include "kelaudiofilterhost/services/Platform.h"
 #include "kelaudiofilterhost/vst2/VSTDispatcherBase.h"
 #include "kelaudiofilterhost/vst2/VstAbi.h"
 
@@ -21,7 +20,8 @@ class VSTParameterInfo;
 const kelcore::Guid& GetVSTFactoryGuid();
 
 /// An AudioFilter over one open VST 2 effect. Owns the effect from construction (closes it when
-/// destroyed) and keeps its module's library loaded meanwhile. Every call into the effect is guarded.
+/// destroyed); its module's library stays mapped for the life of the process. Every call into the
+/// effect is guarded.
 class VSTAudioFilter : public AudioFilter, private VSTDispatcherBase {
 public:
     using ExtraCallback = boost::function<int(int, int, int, void*, float)>;
@@ -103,9 +103,6 @@ private:
     SpeakerArrangementPtr mInputArrangement;
     SpeakerArrangementPtr mOutputArrangement;
     UTF16String mModulePath;
-    // A second reference to the module's library: it stays mapped while the effect lives, whatever
-    // the module cache does with its own.
-    kelcore::ModuleHandle mLibraryPin = nullptr;
 };
 
 } // namespace kelaudiofilterhost::vst

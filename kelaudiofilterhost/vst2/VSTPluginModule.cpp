@@ -77,6 +77,12 @@ bool VSTPluginModule::Load()
     if (!PluginModule::Load()) {
         return false;
     }
+    // Effects may leave threads behind that run the library's code after effClose, and late calls
+    // reach the host then: once loaded, a plug-in library stays mapped. Unload stays a logical step.
+    UTF8String error;
+    if (!kelcore::platform::KeepModuleMapped(GetPath(), error)) {
+        KAFH_TRACE("VSTPluginModule::Load", 5, "\"" << GetPath() << "\": cannot keep it mapped: " << error);
+    }
     mEntryPoint = kelcore::GetFunctionPointerFromModule<abi::PluginEntryProc>(GetOSModule(), "VSTPluginMain");
     if (mEntryPoint == nullptr) {
         mEntryPoint = kelcore::GetFunctionPointerFromModule<abi::PluginEntryProc>(GetOSModule(), "main");

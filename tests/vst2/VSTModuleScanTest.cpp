@@ -15,6 +15,7 @@
 #include <fstream>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 namespace kelaudiofilterhost {
 namespace {
@@ -154,6 +155,32 @@ TEST(VSTPluginModule, LoadsByEitherEntryAndRefusesWhatIsNotAModule)
     auto badMagic = vst::GetOrLoadModule(TestPlugin("KafhBadMagic"));
     EXPECT_FALSE(badMagic->GetPluginInfo(ids));
     EXPECT_FALSE(badMagic->CreateAudioFilter(u"2:1 KafhBadMagic"));
+}
+
+// The effect leaves a thread behind when closed that calls the host after its module was unloaded.
+TEST(VSTPluginModule, LibrariesStayMappedForThreadsTheirEffectsLeaveBehind)
+{
+    const auto path = TestPlugin("KafhStray");
+    auto module = vst::GetOrLoadModule(path);
+    ASSERT_TRUE(module);
+    using TakeLateAnswers = void (*)(std::intptr_t*, std::intptr_t*);
+    const auto takeLateAnswers =
+        kelcore::GetFunctionPointerFromModule<TakeLateAnswers>(module->GetOSModule(), "KafhStrayTakeLateAnswers");
+    ASSERT_TRUE(takeLateAnswers);
+    auto filter = module->CreateAudioFilter(vst::MakeComponentID(kafhtest::kStrayId, path));
+    ASSERT_TRUE(filter);
+    filter->Resume(); // a late call still taken for this filter's would get its time info
+    std::intptr_t time = -1;
+    std::intptr_t version = -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // threads of earlier closes are done
+    takeLateAnswers(&time, &version);
+    filter.reset();
+    module->Unload();
+    module.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    takeLateAnswers(&time, &version);
+    EXPECT_EQ(time, 0); // answered as from an effect the host does not know
+    EXPECT_EQ(version, 2400);
 }
 
 TEST(VSTPluginModule, StaticallyBannedModulesAreNotDescribedUnlessSynths)
