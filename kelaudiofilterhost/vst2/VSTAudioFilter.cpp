@@ -102,7 +102,10 @@ VSTAudioFilter::~VSTAudioFilter()
     Dispatch(abi::effClose);
     mInputArrangement.reset();
     mOutputArrangement.reset();
-    mExtraCallbacks.clear();
+    // Unregistered above: no callback of the effect can still be reading the lists.
+    mPublishedExtraCallbacks.store(nullptr);
+    mRetiredExtraCallbacks.clear();
+    mExtraCallbacks.reset();
     mParameterInfos.clear();
 }
 
@@ -165,9 +168,18 @@ std::intptr_t VSTAudioFilter::StaticAudioMasterCallback(abi::AEffect* effect, st
 std::intptr_t VSTAudioFilter::AudioMasterCallback(std::int32_t opcode, std::int32_t index, std::intptr_t value,
                                                   void* ptr, float opt)
 {
-    for (const auto& [key, callback] : mExtraCallbacks) {
-        if (const int answer = callback(opcode, index, static_cast<int>(value), ptr, opt); answer != 0) {
-            return answer;
+    {
+        mExtraCallbackReaders.fetch_add(1);
+        struct ReaderDone {
+            std::atomic<std::uint32_t>& readers;
+            ~ReaderDone() { readers.fetch_sub(1, std::memory_order_release); }
+        } done{mExtraCallbackReaders};
+        if (const ExtraCallbackList* callbacks = mPublishedExtraCallbacks.load(); callbacks != nullptr) {
+            for (const auto& [key, callback] : *callbacks) {
+                if (const std::intptr_t answer = callback(opcode, index, value, ptr, opt); answer != 0) {
+                    return answer;
+                }
+            }
         }
     }
     switch (opcode) {
@@ -192,12 +204,51 @@ std::intptr_t VSTAudioFilter::AudioMasterCallback(std::int32_t opcode, std::int3
 
 void VSTAudioFilter::AddExtraCallback(std::int32_t key, const ExtraCallback& callback)
 {
-    mExtraCallbacks[key] = callback;
+    if (callback.empty()) {
+        RemoveExtraCallback(key);
+        return;
+    }
+    const std::lock_guard lock(mExtraCallbackMutex);
+    auto list = mExtraCallbacks ? std::make_unique<ExtraCallbackList>(*mExtraCallbacks)
+                                : std::make_unique<ExtraCallbackList>();
+    const auto at = std::lower_bound(list->begin(), list->end(), key,
+                                     [](const auto& entry, std::int32_t k) { return entry.first < k; });
+    if (at != list->end() && at->first == key) {
+        at->second = callback;
+    } else {
+        list->emplace(at, key, callback);
+    }
+    PublishExtraCallbacks(std::move(list));
 }
 
 void VSTAudioFilter::RemoveExtraCallback(std::int32_t key)
 {
-    mExtraCallbacks.erase(key);
+    const std::lock_guard lock(mExtraCallbackMutex);
+    if (!mExtraCallbacks) {
+        return;
+    }
+    auto list = std::make_unique<ExtraCallbackList>(*mExtraCallbacks);
+    std::erase_if(*list, [key](const auto& entry) { return entry.first == key; });
+    PublishExtraCallbacks(list->empty() ? nullptr : std::move(list));
+}
+
+void VSTAudioFilter::PublishExtraCallbacks(std::unique_ptr<ExtraCallbackList> list)
+{
+    mPublishedExtraCallbacks.store(list.get());
+    if (mExtraCallbacks) {
+        mRetiredExtraCallbacks.push_back(std::move(mExtraCallbacks));
+    }
+    mExtraCallbacks = std::move(list);
+    ReclaimExtraCallbacks();
+}
+
+void VSTAudioFilter::ReclaimExtraCallbacks()
+{
+    // Sequentially consistent with the readers: a reader not counted here started after the list it
+    // would read was published, so it cannot hold a retired one.
+    if (!mRetiredExtraCallbacks.empty() && mExtraCallbackReaders.load() == 0) {
+        mRetiredExtraCallbacks.clear();
+    }
 }
 
 void VSTAudioFilter::UpdateTimeInfo()
@@ -228,6 +279,10 @@ void VSTAudioFilter::UpdateTimeInfo()
 
 void VSTAudioFilter::Suspend()
 {
+    {
+        const std::lock_guard lock(mExtraCallbackMutex);
+        ReclaimExtraCallbacks();
+    }
     mTimeInfo.flags &= ~abi::kVstTransportPlaying;
     mTransportChanged = true;
     Dispatch(abi::effStopProcess);

@@ -8,8 +8,10 @@
 #include <boost/function.hpp>
 
 #include <cstdint>
-#include <map>
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 namespace kelaudiofilterhost::vst {
@@ -24,7 +26,8 @@ const kelcore::Guid& GetVSTFactoryGuid();
 /// effect is guarded.
 class VSTAudioFilter : public AudioFilter, private VSTDispatcherBase {
 public:
-    using ExtraCallback = boost::function<int(int, int, int, void*, float)>;
+    /// Arguments and result as the host callback's (opcode, index, value, pointer, option).
+    using ExtraCallback = boost::function<std::intptr_t(std::int32_t, std::int32_t, std::intptr_t, void*, float)>;
 
     /// Opens the effect, tells it 44100 Hz and 2048 frames, names itself and builds parameter infos and buses.
     VSTAudioFilter(const UTF16String& componentID, const UTF16String& modulePath, abi::AEffect* effect,
@@ -38,7 +41,8 @@ public:
     std::intptr_t AudioMasterCallback(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* ptr,
                                       float opt);
 
-    /// Callbacks asked before the filter's own answers, in ascending key order (the editor's).
+    /// Callbacks asked before the filter's own answers, in ascending key order (the editor's). Changed
+    /// from non-audio threads; effects may ask meanwhile from any thread, without a lock.
     void AddExtraCallback(std::int32_t key, const ExtraCallback& callback);
     void RemoveExtraCallback(std::int32_t key);
 
@@ -84,6 +88,12 @@ private:
     };
     using SpeakerArrangementPtr = std::unique_ptr<abi::VstSpeakerArrangement, SpeakerArrangementDeleter>;
 
+    using ExtraCallbackList = std::vector<std::pair<std::int32_t, ExtraCallback>>;
+
+    /// Publishes a changed list; the caller holds mExtraCallbackMutex.
+    void PublishExtraCallbacks(std::unique_ptr<ExtraCallbackList> list);
+    /// Frees replaced lists that no callback can still be reading; non-audio threads only.
+    void ReclaimExtraCallbacks();
     void BuildIOConfiguration();
     static SpeakerArrangementPtr MakeArrangement(std::size_t channels);
     static SpeakerArrangementPtr CopyArrangement(const abi::VstSpeakerArrangement& source);
@@ -94,7 +104,13 @@ private:
     std::vector<boost::intrusive_ptr<VSTParameterInfo>> mParameterInfos;
     abi::VstTimeInfo mTimeInfo{};
     bool mTransportChanged = false;
-    std::map<std::int32_t, ExtraCallback> mExtraCallbacks;
+    // Readers take the published list without a lock and count themselves in mExtraCallbackReaders; a
+    // replaced list is freed only by a later non-audio call that sees no reader.
+    std::mutex mExtraCallbackMutex;
+    std::unique_ptr<ExtraCallbackList> mExtraCallbacks;
+    std::atomic<const ExtraCallbackList*> mPublishedExtraCallbacks{nullptr};
+    std::atomic<std::uint32_t> mExtraCallbackReaders{0};
+    std::vector<std::unique_ptr<ExtraCallbackList>> mRetiredExtraCallbacks;
     long long mCurrentOffset = 0;
     bool mMonoThroughStereo = false;
     std::vector<float> mScratchChannel;

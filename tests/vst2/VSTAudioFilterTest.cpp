@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <set>
+#include <thread>
 
 namespace kelaudiofilterhost {
 namespace {
@@ -84,6 +86,39 @@ TEST(VSTHostCallback, FindsTheFilterWithoutTrustingTheEffectsReservedField)
     EXPECT_EQ(left, std::vector<float>(16, 1.0f)); // the time info of this filter reached the effect
     EXPECT_EQ(right, std::vector<float>(16, 1.0f));
     filter->Suspend();
+}
+
+TEST(VSTHostCallback, ExtraCallbacksPassPointerWideValuesAndMayChangeWhileAsked)
+{
+    auto filter = OpenTestEffect("KafhGain", kafhtest::kGainId);
+    ASSERT_TRUE(filter);
+    constexpr std::int32_t kAsked = 1000; // an opcode nobody else answers
+    const std::intptr_t wide = std::intptr_t{1} << 40;
+    filter->AddExtraCallback(20, [](std::int32_t opcode, std::int32_t, std::intptr_t value, void*, float) {
+        return opcode == kAsked ? value + 1 : std::intptr_t{0};
+    });
+    EXPECT_EQ(filter->AudioMasterCallback(kAsked, 0, wide, nullptr, 0.0f), wide + 1);
+
+    // A plug-in thread asks while the editor's side adds and removes a callback of a lower key: every
+    // answer comes from one of the two, never from a half-changed list.
+    std::atomic<bool> stop{false};
+    std::atomic<long> wrong{0};
+    std::thread asker([&] {
+        while (!stop.load()) {
+            const auto answer = vst::VSTAudioFilter::StaticAudioMasterCallback(filter->GetEffect(), kAsked, 0, 1,
+                                                                                 nullptr, 0.0f);
+            wrong += answer != 2 && answer != 10 ? 1 : 0;
+        }
+    });
+    for (int i = 0; i < 20000; ++i) {
+        filter->AddExtraCallback(10, [](std::int32_t opcode, std::int32_t, std::intptr_t, void*, float) {
+            return opcode == kAsked ? std::intptr_t{10} : std::intptr_t{0};
+        });
+        filter->RemoveExtraCallback(10);
+    }
+    stop = true;
+    asker.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(VSTAudioFilter, DescribesParametersAndAnswersPinsAndAutomation)
