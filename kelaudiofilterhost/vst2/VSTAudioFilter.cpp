@@ -92,6 +92,7 @@ VSTAudioFilter::VSTAudioFilter(const UTF16String& componentID, const UTF16String
         mParameterInfos.push_back(new VSTParameterInfo(mEffect, i));
     }
     BuildIOConfiguration();
+    PrepareChannels();
 }
 
 VSTAudioFilter::~VSTAudioFilter()
@@ -100,8 +101,6 @@ VSTAudioFilter::~VSTAudioFilter()
     // as from an unknown effect.
     VSTEffectRegistry::Unregister(mEffect);
     Dispatch(abi::effClose);
-    mInputArrangement.reset();
-    mOutputArrangement.reset();
     // Unregistered above: no callback of the effect can still be reading the lists.
     mPublishedExtraCallbacks.store(nullptr);
     mRetiredExtraCallbacks.clear();
@@ -191,6 +190,10 @@ std::intptr_t VSTAudioFilter::AudioMasterCallback(std::int32_t opcode, std::int3
         const std::int32_t channels = buses.empty() ? 0 : static_cast<std::int32_t>(buses.front().GetChannelCount());
         return (value == 0 || value == 1) && index >= 0 && index < channels ? 0 : 1;
     }
+    case abi::audioMasterIOChanged:
+        // Taken at the next Resume, which reads the counts again.
+        mIOChanged.store(true);
+        return 1;
     case abi::audioMasterGetTime:
         if (IsSuspended()) {
             return 0;
@@ -293,13 +296,12 @@ void VSTAudioFilter::Suspend()
 void VSTAudioFilter::Resume()
 {
     AudioFilter::Resume();
-    if (mMonoThroughStereo) {
-        mScratchChannel.assign(static_cast<std::size_t>(std::max(GetBlockSize(), 0)), 0.0f);
-    }
     mTimeInfo.flags |= abi::kVstTransportPlaying;
     mTransportChanged = true;
     Dispatch(abi::effMainsChanged, 0, 1);
     Dispatch(abi::effStartProcess);
+    // Some effects settle their I/O only once switched on.
+    PrepareChannels();
     mTimeInfo.samplePos = 0.0;
 }
 

@@ -27,6 +27,9 @@ const kelcore::Guid& GetVSTFactoryGuid();
 class VSTAudioFilter : public AudioFilter, private VSTDispatcherBase {
 public:
     /// Arguments and result as the host callback's (opcode, index, value, pointer, option).
+    /// Effects with more input or output channels than this are refused at creation.
+    static constexpr int kMaximumChannels = 1024;
+
     using ExtraCallback = boost::function<std::intptr_t(std::int32_t, std::int32_t, std::intptr_t, void*, float)>;
 
     /// Opens the effect, tells it 44100 Hz and 2048 frames, names itself and builds parameter infos and buses.
@@ -50,7 +53,10 @@ public:
     void SetBlockSize(int blockSize) override;
     int GetMaxProcessingBlockSize() const override;
     void SetCurrentOffset(long long offset) override;
-    /// Allocates nothing; a plug-in's exception ends the block.
+    /// Runs one block; allocates nothing; a plug-in's exception ends the block. The arrays hold the
+    /// buses' channels. The effect gets arrays as long as its own channel counts at the last Resume:
+    /// channels beyond the buses are silent in and discarded out. Callers clear the outputs first:
+    /// effects without replacing processing add into them.
     void Process(float** inputs, float** outputs, int frameCount) override;
     void Suspend() override;
     void Resume() override;
@@ -97,6 +103,8 @@ private:
     void BuildIOConfiguration();
     static SpeakerArrangementPtr MakeArrangement(std::size_t channels);
     static SpeakerArrangementPtr CopyArrangement(const abi::VstSpeakerArrangement& source);
+    /// Sizes the pointer arrays and padding channels for the effect's current counts and the buses.
+    void PrepareChannels();
     /// The effect's channel and parameter counts, made sane (never negative, capped).
     int EffectInputs() const;
     int EffectOutputs() const;
@@ -113,9 +121,16 @@ private:
     std::vector<std::unique_ptr<ExtraCallbackList>> mRetiredExtraCallbacks;
     long long mCurrentOffset = 0;
     bool mMonoThroughStereo = false;
-    std::vector<float> mScratchChannel;
-    float* mMonoInputs[2] = {};
-    float* mMonoOutputs[2] = {};
+    // What the effect is handed, sized by PrepareChannels: one pointer per channel of the effect (or of
+    // the buses, when more), a silent channel for inputs nobody passes and one to discard outputs into.
+    std::vector<float*> mEffectInputs;
+    std::vector<float*> mEffectOutputs;
+    std::vector<float> mSilentChannel;
+    std::vector<float> mDiscardChannel;
+    std::size_t mCallerInputs = 0;
+    std::size_t mCallerOutputs = 0;
+    bool mChannelsPadded = false;
+    std::atomic<bool> mIOChanged{false};
     SpeakerArrangementPtr mInputArrangement;
     SpeakerArrangementPtr mOutputArrangement;
     UTF16String mModulePath;

@@ -15,9 +15,6 @@ namespace kelaudiofilterhost::vst {
 
 namespace {
 
-// Effects claiming more channels than this are treated as having this many.
-constexpr int kMaximumChannels = 256;
-
 using Bus = AudioFilterBusDescription;
 
 float Radians(float degrees)
@@ -227,6 +224,7 @@ void VSTAudioFilter::RequestIOConfiguration(const std::vector<std::vector<AudioC
         AddInputBus(Bus::CreateMono(u"Mono In", Bus::kMain));
         AddOutputBus(Bus::CreateMono(u"Mono Out", Bus::kMain));
     }
+    PrepareChannels();
 }
 
 bool VSTAudioFilter::CanUseSideChaining() const
@@ -236,25 +234,70 @@ bool VSTAudioFilter::CanUseSideChaining() const
     return (in == 2 && out == 1) || (in == 3 && out == 2) || (in == 4 && out == 2);
 }
 
+void VSTAudioFilter::PrepareChannels()
+{
+    const int inputs = mEffect != nullptr ? mEffect->numInputs : 0;
+    const int outputs = mEffect != nullptr ? mEffect->numOutputs : 0;
+    if (mIOChanged.exchange(false)) {
+        KAFH_TRACE("VST", 5, "\"" << mModulePath << "\": the effect changed its I/O, now numInputs=" << inputs
+                                 << ", numOutputs=" << outputs);
+    }
+    mCallerInputs = GetNumberOfInputChannels();
+    mCallerOutputs = GetNumberOfOutputChannels();
+    if (inputs > kMaximumChannels || outputs > kMaximumChannels) {
+        // Empty arrays: Process then leaves such an effect alone rather than let it overrun them.
+        KAFH_TRACE("VST", 5, "\"" << mModulePath << "\": " << inputs << " inputs and " << outputs
+                                 << " outputs are more than " << kMaximumChannels << "; the effect is not processed");
+        mEffectInputs.clear();
+        mEffectOutputs.clear();
+        return;
+    }
+    const auto effectInputs = static_cast<std::size_t>(std::max(inputs, 0));
+    const auto effectOutputs = static_cast<std::size_t>(std::max(outputs, 0));
+    // Never empty: an effect without inputs that still reads the first one finds silence.
+    mEffectInputs.assign(std::max({effectInputs, mCallerInputs, std::size_t{1}}), nullptr);
+    mEffectOutputs.assign(std::max({effectOutputs, mCallerOutputs, std::size_t{1}}), nullptr);
+    mChannelsPadded = mEffectInputs.size() > mCallerInputs || mEffectOutputs.size() > mCallerOutputs;
+    const auto frames = mChannelsPadded ? static_cast<std::size_t>(std::max(GetBlockSize(), 0)) : 0;
+    mSilentChannel.assign(frames, 0.0f);
+    mDiscardChannel.assign(frames, 0.0f);
+}
+
 void VSTAudioFilter::Process(float** inputs, float** outputs, int frameCount)
 {
     if (mEffect == nullptr || frameCount <= 0) {
         return;
     }
-    float** effectInputs = inputs;
-    float** effectOutputs = outputs;
-    if (mMonoThroughStereo) {
-        // The scratch channel was sized at Resume; a longer block cannot go through it.
-        if (static_cast<std::size_t>(frameCount) > mScratchChannel.size() || inputs == nullptr || outputs == nullptr) {
-            return;
-        }
-        mMonoInputs[0] = inputs[0];
-        mMonoInputs[1] = inputs[0];
-        mMonoOutputs[0] = outputs[0];
-        mMonoOutputs[1] = mScratchChannel.data();
-        effectInputs = mMonoInputs;
-        effectOutputs = mMonoOutputs;
+    // Counts that grew since the arrays were sized (or were never sane) would take the effect past them.
+    if (mEffect->numInputs > static_cast<int>(mEffectInputs.size()) ||
+        mEffect->numOutputs > static_cast<int>(mEffectOutputs.size())) {
+        return;
     }
+    // The padding channels hold as many frames as the block size at the last Resume.
+    const auto frames = static_cast<std::size_t>(frameCount);
+    if (mChannelsPadded && frames > mSilentChannel.size()) {
+        return;
+    }
+    if (mChannelsPadded) {
+        // The effect may have written into its inputs or added into its outputs last time.
+        kelcore::FloatZero(mSilentChannel.data(), frameCount);
+        kelcore::FloatZero(mDiscardChannel.data(), frameCount);
+    }
+    const std::size_t callerInputs = inputs != nullptr ? mCallerInputs : 0;
+    const std::size_t callerOutputs = outputs != nullptr ? mCallerOutputs : 0;
+    for (std::size_t c = 0; c < mEffectInputs.size(); ++c) {
+        if (c < callerInputs) {
+            mEffectInputs[c] = inputs[c];
+        } else {
+            // Mono through stereo: the one input feeds both of the effect's.
+            mEffectInputs[c] = mMonoThroughStereo && callerInputs == 1 ? inputs[0] : mSilentChannel.data();
+        }
+    }
+    for (std::size_t c = 0; c < mEffectOutputs.size(); ++c) {
+        mEffectOutputs[c] = c < callerOutputs ? outputs[c] : mDiscardChannel.data();
+    }
+    float** effectInputs = mEffectInputs.data();
+    float** effectOutputs = mEffectOutputs.data();
     try {
         if ((mEffect->flags & abi::effFlagsCanReplacing) != 0 && mEffect->processReplacing != nullptr) {
             mEffect->processReplacing(mEffect, effectInputs, effectOutputs, frameCount);

@@ -23,6 +23,19 @@ std::map<UTF16String, boost::intrusive_ptr<VSTPluginModule>>& ModuleCache()
     return cache;
 }
 
+// Channel arrays are sized for the effect's counts; beyond the limit it is refused rather than cut down
+// to counts it would not keep to. Closes the refused effect.
+bool HasHostableChannelCounts(abi::AEffect* effect, const UTF16String& path, const char* step)
+{
+    if (effect->numInputs <= VSTAudioFilter::kMaximumChannels && effect->numOutputs <= VSTAudioFilter::kMaximumChannels) {
+        return true;
+    }
+    KAFH_TRACE(step, 5, "\"" << path << "\": " << effect->numInputs << " inputs and " << effect->numOutputs
+                             << " outputs; at most " << VSTAudioFilter::kMaximumChannels << " are supported");
+    VSTDispatcherBase::Dispatch(effect, abi::effClose, 0, 0, nullptr, 0.0f);
+    return false;
+}
+
 } // namespace
 
 std::uint32_t GetCurrentShellID()
@@ -139,6 +152,9 @@ boost::intrusive_ptr<AudioFilter> VSTPluginModule::CreateAudioFilter(UTF16String
         KAFH_TRACE("VSTPluginModule::CreateAudioFilter", 5, "\"" << GetPath() << "\": wrong magic");
         return {};
     }
+    if (!HasHostableChannelCounts(effect, GetPath(), "VSTPluginModule::CreateAudioFilter")) {
+        return {};
+    }
     return new VSTAudioFilter(canonicalID, GetPath(), effect, !mIsShell);
 }
 
@@ -153,6 +169,9 @@ boost::intrusive_ptr<PluginModuleInfo> VSTPluginModule::GetPluginInfo(std::vecto
     if (effect == nullptr || effect->magic != abi::kEffectMagic) {
         KAFH_TRACE("VSTPluginModule::GetPluginInfo", 5,
                    "\"" << GetPath() << "\": " << (effect == nullptr ? "the entry point returned null" : "wrong magic"));
+        return {};
+    }
+    if (!HasHostableChannelCounts(effect, GetPath(), "VSTPluginModule::GetPluginInfo")) {
         return {};
     }
     const auto uniqueID = static_cast<std::uint32_t>(effect->uniqueID);

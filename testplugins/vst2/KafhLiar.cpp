@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // KafhLiar: an effect whose every self-description is wrong, for the host's robustness paths.
-// numParams -5, numPrograms -3, numInputs 100000, numOutputs -2, initialDelay -64, a tail of -1, a
+// numParams -5, numPrograms -3, numInputs 1000, numOutputs -2, initialDelay -64, a tail of -1, a
 // unique ID with the top bit set; effGetEffectName and effGetVendorString fill all 256 bytes of the
 // host's buffer with no terminating zero. It claims chunk state, and successive effGetChunk calls
 // answer: 0 bytes at null, -1 bytes at a real buffer, 2^40 bytes at null, then again from the start.
@@ -20,7 +20,7 @@ public:
     explicit KafhLiar(abi::AudioMasterCallback host)
         : TestEffect(host, {.name = "Kafh Liar",
                             .uniqueId = kLiarId,
-                            .numInputs = 100000,
+                            .numInputs = 1000,
                             .numOutputs = -2,
                             .numParams = -5,
                             .numPrograms = -3,

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/services/Trace.h"
 #include "kelaudiofilterhost/vst2/VSTAudioFilter.h"
 #include "tests/support/MappedRunner.h"
 #include "tests/support/Vst2TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace kelaudiofilterhost {
 namespace {
@@ -81,6 +84,96 @@ TEST(VSTProcessing, MonoThroughStereoFeedsTheMonoInputToBothInputs)
     float* outputs[] = {out.data()};
     filter->Process(inputs, outputs, 64);
     EXPECT_EQ(out, std::vector<float>(64, 0.25f));
+}
+
+// Runs one block through the filter's buses: caller input c holds c + 1. The arrays go on past the
+// buses to a poisoned channel, which an effect given only what the buses hold would read and write.
+std::vector<float> RunWithPoisonBeyondTheBuses(vst::VSTAudioFilter& filter, int frames, bool& poisonWritten)
+{
+    constexpr std::size_t kArrays = 1100; // beyond every count a filter processes
+    constexpr float kPoison = 1000.0f;
+    const auto ins = filter.GetNumberOfInputChannels();
+    const auto outs = filter.GetNumberOfOutputChannels();
+    std::vector<std::vector<float>> in(ins), out(outs, std::vector<float>(static_cast<std::size_t>(frames)));
+    std::vector<float> poisonIn(static_cast<std::size_t>(frames), kPoison), poisonOut = poisonIn;
+    std::vector<float*> inputs(kArrays, poisonIn.data()), outputs(kArrays, poisonOut.data());
+    for (std::size_t c = 0; c < ins; ++c) {
+        in[c].assign(static_cast<std::size_t>(frames), static_cast<float>(c + 1));
+        inputs[c] = in[c].data();
+    }
+    for (std::size_t c = 0; c < outs; ++c) {
+        outputs[c] = out[c].data();
+    }
+    filter.Process(inputs.data(), outputs.data(), frames);
+    poisonWritten = poisonOut != poisonIn;
+    std::vector<float> firstSamples;
+    for (const auto& channel : out) {
+        EXPECT_TRUE(std::all_of(channel.begin(), channel.end(), [&](float v) { return v == channel[0]; }));
+        firstSamples.push_back(channel[0]);
+    }
+    return firstSamples;
+}
+
+// What KafhWide with `channels` channels gives on `outs` outputs when `ins` inputs reach it.
+std::vector<float> WideOutputs(std::size_t channels, std::size_t ins, std::size_t outs)
+{
+    std::vector<float> expected;
+    for (std::size_t c = 0; c < outs; ++c) {
+        const std::size_t next = (c + 1) % channels;
+        expected.push_back(0.5f * static_cast<float>(c + 1) + 0.25f * (next < ins ? static_cast<float>(next + 1) : 0.0f));
+    }
+    return expected;
+}
+
+// Effects that process more channels than the caller's buses: the rest are silent in and discarded out.
+TEST(VSTProcessing, EffectsGetArraysAsLongAsTheirOwnChannelCounts)
+{
+    const auto path = TestPlugin("KafhWide");
+    auto module = vst::GetOrLoadModule(path);
+    ASSERT_TRUE(module);
+    auto open = [&](std::uint32_t channels) {
+        return boost::static_pointer_cast<vst::VSTAudioFilter>(
+            module->CreateAudioFilter(vst::MakeComponentID(channels, path)));
+    };
+    bool poisonWritten = false;
+
+    // 64 channels that accept a stereo arrangement and keep their counts.
+    auto stereo = open(64);
+    ASSERT_TRUE(stereo);
+    stereo->RequestIOConfiguration({kelmediatypes::CreateStereoChannelLayout()}, {kelmediatypes::CreateStereoChannelLayout()});
+    EXPECT_EQ(BusNames(stereo->GetInputBuses()), std::vector<UTF16String>{u"Stereo In/2"});
+    stereo->SetBlockSize(32);
+    stereo->Resume();
+    EXPECT_EQ(RunWithPoisonBeyondTheBuses(*stereo, 32, poisonWritten), WideOutputs(64, 2, 2));
+    EXPECT_FALSE(poisonWritten);
+
+    // More channels than any common layout, all of them the caller's.
+    auto wide = open(300);
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(BusNames(wide->GetOutputBuses()), std::vector<UTF16String>{u"Multi-mono Out/300"});
+    wide->SetBlockSize(32);
+    wide->Resume();
+    EXPECT_EQ(RunWithPoisonBeyondTheBuses(*wide, 32, poisonWritten), WideOutputs(300, 300, 300));
+    EXPECT_FALSE(poisonWritten);
+
+    // An effect that grows while suspended (and says so) gets the longer arrays at the next Resume.
+    auto growing = open(8);
+    ASSERT_TRUE(growing);
+    growing->SetParameter(0, 16.0f / 4096.0f);
+    growing->SetBlockSize(32);
+    growing->Resume();
+    EXPECT_EQ(RunWithPoisonBeyondTheBuses(*growing, 32, poisonWritten), WideOutputs(16, 8, 8));
+    EXPECT_FALSE(poisonWritten);
+
+    // Beyond what the host handles: refused, with the reason traced.
+    std::vector<std::string> traced;
+    kelcore::debug::SetTraceConfiguration("*=5");
+    kelcore::debug::SetTraceSink([&](std::string_view line) { traced.emplace_back(line); });
+    EXPECT_FALSE(open(2000));
+    kelcore::debug::SetTraceSink({});
+    kelcore::debug::ResetTraceConfiguration();
+    EXPECT_TRUE(std::any_of(traced.begin(), traced.end(),
+                            [](const std::string& line) { return line.find("2000 inputs") != std::string::npos; }));
 }
 
 TEST(VSTProcessing, AccumulatingEffectsStartFromTheirInputs)

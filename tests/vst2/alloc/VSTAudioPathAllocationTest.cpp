@@ -29,8 +29,10 @@ TEST(VSTAudioPath, ProcessingEffectsThroughMapsAllocatesNothing)
     struct Effect {
         const char* plugin;
         std::int32_t id;
-    } effects[] = {{"KafhGain", kafhtest::kGainId}, {"KafhLatency", kafhtest::kLatencyId},
-                   {"KafhAccumulate", kafhtest::kAccumulateId}, {"KafhSurround", kafhtest::kSurroundId}};
+        bool asStereo; // effect channels beyond the buses are padded on the audio thread
+    } effects[] = {{"KafhGain", kafhtest::kGainId, false},         {"KafhLatency", kafhtest::kLatencyId, false},
+                   {"KafhAccumulate", kafhtest::kAccumulateId, false}, {"KafhSurround", kafhtest::kSurroundId, false},
+                   {"KafhWide", 64, true}};
     std::vector<std::vector<float>> in(8, std::vector<float>(512, 0.25f)), out(8, std::vector<float>(512));
     std::vector<float*> inPointers, outPointers;
     for (int c = 0; c < 8; ++c) {
@@ -40,6 +42,10 @@ TEST(VSTAudioPath, ProcessingEffectsThroughMapsAllocatesNothing)
     for (const auto& effect : effects) {
         auto filter = OpenTestEffect(effect.plugin, effect.id);
         ASSERT_TRUE(filter) << effect.plugin;
+        if (effect.asStereo) {
+            filter->RequestIOConfiguration({kelmediatypes::CreateStereoChannelLayout()},
+                                           {kelmediatypes::CreateStereoChannelLayout()});
+        }
         filter->SetAudioFilterHost(&host);
         filter->SetSampleRate(48000.0f);
         filter->SetBlockSize(512);
