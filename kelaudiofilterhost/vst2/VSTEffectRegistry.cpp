@@ -86,7 +86,8 @@ Lease::Lease(abi::AEffect* effect)
     if (effect == nullptr) {
         return;
     }
-    for (Segment* segment = &sFirstSegment; segment != nullptr; segment = segment->next.load(std::memory_order_acquire)) {
+    for (Segment* segment = &sFirstSegment; segment != nullptr;
+         segment = segment->next.load(std::memory_order_acquire)) {
         for (Slot& slot : segment->slots) {
             if (slot.effect.load(std::memory_order_relaxed) != effect) {
                 continue;

@@ -27,7 +27,8 @@ std::map<UTF16String, boost::intrusive_ptr<VSTPluginModule>>& ModuleCache()
 // to counts it would not keep to. Closes the refused effect.
 bool HasHostableChannelCounts(abi::AEffect* effect, const UTF16String& path, const char* step)
 {
-    if (effect->numInputs <= VSTAudioFilter::kMaximumChannels && effect->numOutputs <= VSTAudioFilter::kMaximumChannels) {
+    constexpr int kMaximum = VSTAudioFilter::kMaximumChannels;
+    if (effect->numInputs <= kMaximum && effect->numOutputs <= kMaximum) {
         return true;
     }
     KAFH_TRACE(step, 5, "\"" << path << "\": " << effect->numInputs << " inputs and " << effect->numOutputs

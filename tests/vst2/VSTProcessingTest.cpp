@@ -120,7 +120,8 @@ std::vector<float> WideOutputs(std::size_t channels, std::size_t ins, std::size_
     std::vector<float> expected;
     for (std::size_t c = 0; c < outs; ++c) {
         const std::size_t next = (c + 1) % channels;
-        expected.push_back(0.5f * static_cast<float>(c + 1) + 0.25f * (next < ins ? static_cast<float>(next + 1) : 0.0f));
+        const float nextInput = next < ins ? static_cast<float>(next + 1) : 0.0f;
+        expected.push_back(0.5f * static_cast<float>(c + 1) + 0.25f * nextInput);
     }
     return expected;
 }
@@ -140,7 +141,8 @@ TEST(VSTProcessing, EffectsGetArraysAsLongAsTheirOwnChannelCounts)
     // 64 channels that accept a stereo arrangement and keep their counts.
     auto stereo = open(64);
     ASSERT_TRUE(stereo);
-    stereo->RequestIOConfiguration({kelmediatypes::CreateStereoChannelLayout()}, {kelmediatypes::CreateStereoChannelLayout()});
+    stereo->RequestIOConfiguration({kelmediatypes::CreateStereoChannelLayout()},
+                                   {kelmediatypes::CreateStereoChannelLayout()});
     EXPECT_EQ(BusNames(stereo->GetInputBuses()), std::vector<UTF16String>{u"Stereo In/2"});
     stereo->SetBlockSize(32);
     stereo->Resume();
