@@ -71,6 +71,20 @@ TEST_F(KafhProcess, NarrowFilterRunsOncePerChannelGroupUnlessMapped)
     ExpectScaled(signal, Process(signal, {"--map", "1=0", "--block", "50"}, "KafhLatency"), {1.0f, 1.0f, 1.0f});
 }
 
+TEST_F(KafhProcess, OutputsAreFreshEveryBlockForAccumulatingEffects)
+{
+    // KafhAccumulate (one input, two outputs, accumulating processing only) adds a quarter of its
+    // input to output 1, which the library does not pre-fill: kafh clears it before each block.
+    auto signal = TestSignal(2, 3000);
+    const auto output = Process(signal, {"--block", "100"}, "KafhAccumulate");
+    ASSERT_EQ(output.size(), 2u);
+    ASSERT_EQ(output[1].size(), signal[0].size());
+    for (std::size_t i = 0; i < output[1].size(); ++i) {
+        ASSERT_FLOAT_EQ(output[0][i], 1.5f * signal[0][i]) << i;
+        ASSERT_FLOAT_EQ(output[1][i], 0.25f * signal[0][i]) << i;
+    }
+}
+
 TEST_F(KafhProcess, TailRendersPastTheEndAndOtherFormatsAreReadAndWritten)
 {
     const auto signal = TestSignal(2, 4410);

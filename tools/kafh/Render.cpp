@@ -274,6 +274,9 @@ bool Renderer::Run(AudioSource& source, AudioSink& sink, RenderReport& report, s
         }
         for (std::size_t c = 0; c < channels; ++c) {
             std::fill(inputs[c].begin() + read, inputs[c].end(), 0.0f);
+            // An effect with only the accumulating call adds to its outputs, and the library
+            // pre-fills only those it has inputs for: the rest must start from silence every block.
+            std::fill(outputs[c].begin(), outputs[c].end(), 0.0f);
         }
 
         denormals.Apply();
