@@ -15,9 +15,9 @@ struct BadCase {
 
 class KafhBadInput : public KafhTest {
 public:
-    void Check(const BadCase& bad)
+    void Check(const BadCase& bad, bool withConfig = true)
     {
-        const auto result = Kafh(bad.arguments);
+        const auto result = Kafh(bad.arguments, 60.0, withConfig);
         SCOPED_TRACE(result.err);
         EXPECT_EQ(result.exitCode, bad.exitCode);
         EXPECT_EQ(result.err.rfind("kafh: error: ", 0), 0u);
@@ -47,7 +47,14 @@ TEST_F(KafhBadInput, ProcessRefusesBadFilesParametersAndOptionsWithoutWritingOut
         return options;
     };
 
+    const auto inputBytes = ReadText(in);
+    std::filesystem::create_symlink(in, mFolder / "link.wav");
+    std::filesystem::create_hard_link(in, mFolder / "hard.wav");
     for (const auto& bad : std::vector<BadCase>{
+             {{"process", "KafhGain", in, in}, 2, in},
+             {{"process", "KafhGain", in, (mFolder / "." / "in.wav").string()}, 2, in},
+             {{"process", "KafhGain", in, (mFolder / "link.wav").string()}, 2, in},
+             {{"process", "KafhGain", (mFolder / "hard.wav").string(), in}, 2, in},
              {process({}, "NoSuchFilter"), 1, "\"NoSuchFilter\""},
              {{"process", "KafhGain", in + ".missing", out}, 1, in + ".missing"},
              {{"process", "KafhGain", text, out}, 1, text},
@@ -62,6 +69,15 @@ TEST_F(KafhBadInput, ProcessRefusesBadFilesParametersAndOptionsWithoutWritingOut
              {process({"--map", "0=5"}), 1, "channel 5"},
              {process({"--map", "7=0"}), 1, "channel 7"},
              {process({"--block", "0"}), 2, "--block"},
+             {process({"--block", "nan"}), 2, "--block"},
+             {process({"--rate", "nan"}), 2, "--rate"},
+             {process({"--rate", "inf"}), 2, "--rate"},
+             {process({"--rate", "0"}), 2, "--rate"},
+             {process({"--rate", "-48000"}), 2, "--rate"},
+             {process({"--rate", "0.001"}), 2, "--rate"},
+             {process({"--tail", "nan"}), 2, "--tail"},
+             {process({"--tail", "0"}), 2, "--tail"},
+             {process({"--tail", "-inf"}), 2, "--tail"},
              {process({"--preset", corruptPreset}), 1, corruptPreset},
              {process({"--preset", otherPreset}), 1, "kafh.example.delay"},
              {process({"--preset", otherPreset + "x"}), 1, otherPreset + "x"},
@@ -70,6 +86,7 @@ TEST_F(KafhBadInput, ProcessRefusesBadFilesParametersAndOptionsWithoutWritingOut
         EXPECT_EQ(EntryCount(outputs), 0);
     }
     EXPECT_FALSE(std::filesystem::exists(mFolder / "no-such-folder"));
+    EXPECT_EQ(ReadText(in), inputBytes) << "the input is never its own output";
 }
 
 TEST_F(KafhBadInput, InfoPresetsScanAndBanNameWhatIsWrong)
@@ -83,11 +100,24 @@ TEST_F(KafhBadInput, InfoPresetsScanAndBanNameWhatIsWrong)
              {{"unban", "/usr/lib/vst/x.so"}, 1, "/usr/lib/vst/x.so"},
              {{"scan", "--dir", preset}, 1, preset},
              {{"scan", "--timeout", "-1"}, 2, "--timeout"},
+             {{"scan", "--rescan", "--timeout", "nan"}, 2, "--timeout"},
+             {{"scan", "--timeout", "inf"}, 2, "--timeout"},
+             {{"scan", "--timeout", "0"}, 2, "--timeout"},
+             {{"demo", "--timeout", "nan"}, 2, "--timeout"},
+             {{"frobnicate"}, 2, "\"frobnicate\""},
              {{}, 2, "subcommand"},
              {{"list", "--colour"}, 2, "--colour"},
          }) {
         Check(bad);
     }
+    // A refused timeout bans nothing and keeps the catalogue.
+    EXPECT_FALSE(std::filesystem::exists(mConfig / "DynamicAudioPlugInBlacklist.xml"));
+    EXPECT_NE(Kafh({"list"}).out.find("KafhGain"), std::string::npos);
+
+    const auto file = mFolder / "settings.txt";
+    WriteText(file, "not a folder");
+    Check({{"--config", "", "list"}, 2, "--config"}, false);
+    Check({{"--config", file.string(), "list"}, 2, file.string()}, false);
 }
 
 TEST_F(KafhBadInput, CorruptSettingsFilesAreRefusedAndKept)

@@ -15,7 +15,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <exception>
 #include <iostream>
 
@@ -24,6 +28,19 @@ namespace kafh {
 namespace {
 
 using namespace kelaudiofilterhost;
+
+constexpr double kMinimumTimeout = 0.1;
+constexpr double kMaximumTimeout = 3600.0;
+// Below telephone quality no audio file is made; above it, only measurement gear goes.
+constexpr double kMinimumSampleRate = 8000.0;
+constexpr double kMaximumSampleRate = 1000000.0;
+
+std::string FormatNumber(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
 
 constexpr const char* kDescription =
     "kafh, the command-line host of kelaudiofilterhost: finds VST plug-ins, keeps a catalogue of them,\n"
@@ -43,6 +60,46 @@ void AddFilterSettings(CLI::App& command, FilterSettingsOptions& options)
                   "NAME=VALUE");
     command.add_option("--preset", options.presetFile, "load a preset file made by kafh preset save first")
         ->type_name("FILE");
+}
+
+// A number option between low and high, both included; NaN and infinities are refused, since a
+// NaN timeout would otherwise pass every range check and time out every module.
+CLI::Validator NumberFrom(double low, double high, const std::string& unit)
+{
+    const auto expected = "expected " + unit + " from " + FormatNumber(low) + " to " + FormatNumber(high);
+    return CLI::Validator(
+        [low, high, expected](std::string& text) -> std::string {
+            double value = 0.0;
+            const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+            if (result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(value) ||
+                value < low || value > high) {
+                return Quoted(text) + ": " + expected;
+            }
+            return {};
+        },
+        "", "NumberFrom");
+}
+
+// The word that should have named a command; empty when the arguments hold none.
+std::string FirstWord(CLI::App& app, int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--config") {
+            ++i;
+            continue;
+        }
+        if (!argument.empty() && argument[0] == '-') {
+            continue;
+        }
+        try {
+            app.get_subcommand(argument);
+            return {};
+        } catch (const CLI::OptionNotFound&) {
+            return argument;
+        }
+    }
+    return {};
 }
 
 void StartLibrary(bool verbose)
@@ -67,7 +124,7 @@ int RunKafh(int argc, char** argv)
     app.fallthrough();
     std::string configDirectory;
     bool verbose = false;
-    app.add_option("--config", configDirectory,
+    auto* configOption = app.add_option("--config", configDirectory,
                    "settings folder with the catalogue and banned lists (default $XDG_CONFIG_HOME/kafh, "
                    "else ~/.config/kafh)")
         ->type_name("DIR");
@@ -86,7 +143,7 @@ int RunKafh(int argc, char** argv)
                   "scan this folder instead of the default ones (VST_PATH, /usr/lib/vst, ...); repeatable", "DIR");
     scanCommand->add_flag("--rescan", scan.rescan, "scan catalogued modules again, not only new ones");
     scanCommand->add_option("--timeout", scan.timeoutSeconds, "seconds one module may take before it is banned")
-        ->check(CLI::Range(0.1, 3600.0))
+        ->check(NumberFrom(kMinimumTimeout, kMaximumTimeout, "seconds"))
         ->default_val(30);
 
     bool json = false;
@@ -111,8 +168,11 @@ int RunKafh(int argc, char** argv)
     processCommand->add_option("OUT", outputPath, "output audio file; its type comes from its extension")->required();
     AddFilterSettings(*processCommand, process.settings);
     processCommand->add_option("--block", process.blockSize, "frames per processing block")->default_val(1024);
-    processCommand->add_option("--rate", process.sampleRate,
-                               "sample rate in Hz told to the filter and written (default: the input's)");
+    processCommand
+        ->add_option("--rate", process.sampleRate,
+                     "sample rate in Hz told to the filter and written, " + FormatNumber(kMinimumSampleRate) +
+                         " to " + FormatNumber(kMaximumSampleRate) + " (default: the input's)")
+        ->check(NumberFrom(kMinimumSampleRate, kMaximumSampleRate, "a sample rate in Hz"));
     processCommand->add_option("--tail", process.tail,
                                "render past the end: seconds, or \"auto\" (the filter's tail, else until silent)")
         ->type_name("SECONDS|auto");
@@ -149,7 +209,7 @@ int RunKafh(int argc, char** argv)
     auto* demoCommand = app.add_subcommand("demo", "scan our example plug-ins (and zam's, where installed) into a "
                                                    "temporary catalogue and render a test signal through them");
     demoCommand->add_option("--timeout", demo.timeoutSeconds, "seconds one module may take to scan")
-        ->check(CLI::Range(0.1, 3600.0))
+        ->check(NumberFrom(kMinimumTimeout, kMaximumTimeout, "seconds"))
         ->default_val(30);
     demoCommand->add_flag("--keep", demo.keep, "keep the temporary settings folder");
 
@@ -168,8 +228,22 @@ int RunKafh(int argc, char** argv)
         if (error.get_exit_code() == 0) {
             return app.exit(error);
         }
+        if (const auto word = FirstWord(app, argc, argv); !word.empty() && app.get_subcommands().empty()) {
+            return FailUsage("unknown command " + Quoted(word) +
+                             " (commands: scan, list, info, process, preset, presets, ban, unban, banned, demo)");
+        }
         std::cerr << "kafh: error: " << error.what() << "\n(see kafh --help, or kafh COMMAND --help)\n";
         return kExitUsage;
+    }
+    if (configOption->count() > 0) {
+        std::error_code status;
+        if (configDirectory.empty()) {
+            return FailUsage("--config \"\": expected a settings folder");
+        }
+        if (std::filesystem::exists(configDirectory, status) &&
+            !std::filesystem::is_directory(configDirectory, status)) {
+            return FailUsage("--config " + Quoted(configDirectory) + ": not a folder");
+        }
     }
 
     try {

@@ -10,6 +10,7 @@
 #include <boost/intrusive_ptr.hpp>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <vector>
@@ -184,6 +185,11 @@ ProbeResult ProbeModule(const PluginLocator& locator, const ProbeOptions& option
     ProbeResult result;
     const auto started = Clock::now();
     const auto path = kelcore::UTF16to8(locator.GetPath());
+    // A deadline that cannot be computed would time out (and ban) every module.
+    if (!std::isfinite(options.timeoutSeconds) || !(options.timeoutSeconds > 0.0)) {
+        result.detail = "no usable timeout";
+        return result;
+    }
 
     int ends[2] = {-1, -1};
     if (pipe2(ends, O_CLOEXEC) != 0) {

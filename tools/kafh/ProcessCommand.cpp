@@ -12,6 +12,8 @@
 #include <csignal>
 #include <iostream>
 
+#include <sys/stat.h>
+
 namespace kafh {
 
 namespace {
@@ -52,6 +54,15 @@ private:
     struct sigaction mPreviousTerminate {};
 };
 
+// The same file whatever the path: links, "./" and hard links included.
+bool IsSameFile(const std::filesystem::path& input, const std::filesystem::path& output)
+{
+    struct stat in {};
+    struct stat out {};
+    return stat(input.c_str(), &in) == 0 && stat(output.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
+           in.st_ino == out.st_ino;
+}
+
 bool ParseInteger(std::string_view text, int& value)
 {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -71,8 +82,8 @@ bool ParseTail(const std::string& text, RenderOptions& options, std::string& err
     double seconds = 0.0;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), seconds);
     if (result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(seconds) ||
-        seconds < 0.0 || seconds > 3600.0) {
-        error = "--tail " + Quoted(text) + ": expected \"auto\" or seconds from 0 to 3600";
+        !(seconds > 0.0) || seconds > 3600.0) {
+        error = "--tail " + Quoted(text) + ": expected \"auto\" or seconds above 0, up to 3600";
         return false;
     }
     options.tailMode = TailMode::Fixed;
@@ -123,6 +134,10 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
     }
     if (!(options.sampleRate >= 0.0) || options.sampleRate > 1e6) {
         return FailUsage("--rate: expected a sample rate in Hz up to 1000000");
+    }
+    if (IsSameFile(options.input, options.output)) {
+        return FailUsage("the output " + Quoted(options.output.string()) + " is the input file " +
+                         Quoted(options.input.string()) + "; writing it would destroy the input");
     }
     if (!ParseTail(options.tail, render, error) || !ParseMap(options.map, render, error)) {
         return FailUsage(error);
