@@ -38,7 +38,7 @@ constexpr double kMaximumSampleRate = 1000000.0;
 std::string FormatNumber(double value)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
+    std::snprintf(text, sizeof text, "%.10g", value);
     return text;
 }
 

@@ -35,6 +35,8 @@ using Clock = std::chrono::steady_clock;
 // The child writes its answer here rather than to standard output, which plug-ins print to.
 constexpr int kAnswerDescriptor = 3;
 constexpr std::size_t kMaximumAnswer = std::size_t(64) << 20;
+// Sent by the child just before it loads the module: a failure without it is the host's own.
+constexpr std::string_view kLoadingMark = "loading\n";
 
 class SpawnSetup {
 public:
@@ -133,6 +135,8 @@ const char* OutcomeName(ProbeOutcome outcome)
         return "timed out";
     case ProbeOutcome::AbnormalExit:
         return "exited abnormally";
+    case ProbeOutcome::HostFailed:
+        return "failed before loading";
     case ProbeOutcome::NotStarted:
         break;
     }
@@ -141,6 +145,22 @@ const char* OutcomeName(ProbeOutcome outcome)
 
 void Classify(int status, ProbeResult& result)
 {
+    const bool loading = result.xml.compare(0, kLoadingMark.size(), kLoadingMark) == 0;
+    if (loading) {
+        result.xml.erase(0, kLoadingMark.size());
+    } else if (result.outcome == ProbeOutcome::TimedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        result.detail = "the scan process failed before it loaded the module (" +
+                        (result.outcome == ProbeOutcome::TimedOut ? result.detail
+                         : WIFSIGNALED(status)                    ? SignalText(WTERMSIG(status))
+                                                                   : "exit status " +
+                                                                         std::to_string(WEXITSTATUS(status))) +
+                        ")";
+        result.outcome = ProbeOutcome::HostFailed;
+        return;
+    }
+    if (result.outcome == ProbeOutcome::TimedOut) {
+        return;
+    }
     if (WIFSIGNALED(status)) {
         result.outcome = ProbeOutcome::Crashed;
         result.detail = SignalText(WTERMSIG(status));
@@ -264,11 +284,15 @@ ProbeResult ProbeModule(const PluginLocator& locator, const ProbeOptions& option
             kill(-child, SIGKILL);
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
+            if (pipeOpen) {
+                Drain(readEnd.Get(), result.xml);
+            }
             result.outcome = ProbeOutcome::TimedOut;
             char text[64];
             std::snprintf(text, sizeof text, "did not finish within %g s", options.timeoutSeconds);
             result.detail = text;
             result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+            Classify(status, result);
             return result;
         }
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
@@ -313,6 +337,9 @@ int RunScanOne(int answerDescriptor, int technologyType, const std::string& path
         return Fail("scan-one: descriptor " + std::to_string(answerDescriptor) + " is not open");
     }
     const PluginLocator locator(static_cast<TechnologyType>(technologyType), kelcore::UTF8to16(path));
+    if (!WriteAll(answerDescriptor, std::string(kLoadingMark))) {
+        _exit(kExitFailure);
+    }
     {
         boost::intrusive_ptr<PluginModuleScanner> scanner(new PluginModuleScanner({locator}));
         scanner->BeginScan();

@@ -23,6 +23,9 @@ enum class ProbeOutcome {
     AbnormalExit,
     /// No child could be started; says nothing about the module.
     NotStarted,
+    /// The child failed before it loaded the module (the host's own failure); says nothing about
+    /// the module, which is neither banned nor dropped.
+    HostFailed,
 };
 
 struct ProbeOptions {

@@ -127,6 +127,10 @@ bool ScanModules(const std::vector<PluginLocator>& modules, const Settings& sett
         }
         // A module scanned again loses its old records first: the new ones replace them, and
         // a module that now fails or is banned leaves the catalogue.
+        if (result.outcome == ProbeOutcome::HostFailed) {
+            summary.failed.push_back({path, result.detail});
+            continue;
+        }
         if (known) {
             catalogue.RemovePluginLocators({locator});
         }
