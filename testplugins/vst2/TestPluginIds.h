@@ -27,6 +27,7 @@ inline constexpr std::int32_t kSynthId = FourCC("KfSy");
 inline constexpr std::int32_t kSurroundId = FourCC("KfSr");
 inline constexpr std::int32_t kLatencyId = FourCC("KfLt");
 inline constexpr std::int32_t kAccumulateId = FourCC("KfAc");
+inline constexpr std::int32_t kLateLatencyId = FourCC("KfLl");
 inline constexpr std::int32_t kOldMainId = FourCC("KfOm");
 inline constexpr std::int32_t kBadMagicId = FourCC("KfBm");
 inline constexpr std::int32_t kThrowsId = FourCC("KfTh");
@@ -54,5 +55,7 @@ inline constexpr std::uint32_t kChunkVersion = 1;
 /// The latencies KafhLatency switches between with its parameter.
 inline constexpr std::int32_t kLatencyShort = 64;
 inline constexpr std::int32_t kLatencyLong = 128;
+/// The latency KafhLateLatency reports once switched on (none before).
+inline constexpr std::size_t kLateLatency = 100;
 
 } // namespace kafhtest

@@ -56,6 +56,8 @@ TEST_F(KafhProcess, LatencyIsCompensatedWhateverTheBlockSize)
         SCOPED_TRACE(options.size() == 2 ? options[1] : options[1] + " long latency");
         ExpectScaled(signal, Process(signal, options, "KafhLatency"), {1.0f, 1.0f});
     }
+    // A latency reported only once switched on still delays the pass-through channel 1 with it.
+    ExpectScaled(signal, Process(signal, {"--map", "0=0"}, "KafhLateLatency"), {1.0f, 1.0f});
     // The internal delay reports its delay as latency too.
     ExpectScaled(signal, Process(signal, {"--param", "Delay=10"}, "kafh.example.delay"), {1.0f, 1.0f});
 }

@@ -188,7 +188,14 @@ bool Renderer::Prepare(boost::intrusive_ptr<AudioFilter> filter, int channels, c
         instance.SetChannelMapTargetChannelLayout(LayoutFor(plans[k].width));
         instance.SetChannelMap(plans[k].input, true);
         instance.SetChannelMap(plans[k].output, false);
+        const int latencyBefore = instance.GetInitialDelay();
         instance.Resume();
+        // Some effects report their latency only once switched on; the pass-through delay was
+        // sized at Resume with the old one, so resume again to size it with the new one.
+        if (instance.GetInitialDelay() != latencyBefore) {
+            instance.Suspend();
+            instance.Resume();
+        }
     }
     mLatency = std::max(mInstances.front().filter->GetInitialDelay(), 0);
     KAFH_TRACE("kafh::Renderer::Prepare", 5,
