@@ -2,6 +2,7 @@
 #include "tools/kafh/AudioFile.h"
 
 #include "tools/kafh/Console.h"
+#include "tools/kafh/Signals.h"
 
 #include <sndfile.h>
 
@@ -189,12 +190,17 @@ bool AtomicAudioFileWriter::Open(const std::filesystem::path& target, int channe
         return false;
     }
     auto pattern = (folder / ("." + target.filename().string() + ".kafh-XXXXXX")).string();
-    mDescriptor = mkstemp(pattern.data());
+    // Armed before it exists, so that a signal at any point finds the name to remove.
+    char* armed = ArmTemporaryFile(pattern);
+    mArmed = armed != nullptr;
+    char* name = mArmed ? armed : pattern.data();
+    mDescriptor = mkstemp(name);
     if (mDescriptor < 0) {
         error = "cannot write " + FileText(target) + ": " + std::strerror(errno);
+        Disarm();
         return false;
     }
-    mTemporary = pattern;
+    mTemporary = name;
     // mkstemp makes the file private; the result gets the permissions a new file normally has.
     const mode_t mask = umask(0);
     umask(mask);
@@ -263,7 +269,16 @@ bool AtomicAudioFileWriter::Commit(std::string& error)
         return false;
     }
     mTemporary.clear();
+    Disarm();
     return true;
+}
+
+void AtomicAudioFileWriter::Disarm()
+{
+    if (mArmed) {
+        DisarmTemporaryFile();
+        mArmed = false;
+    }
 }
 
 void AtomicAudioFileWriter::Abort()
@@ -281,6 +296,7 @@ void AtomicAudioFileWriter::Abort()
         std::filesystem::remove(mTemporary, ignored);
         mTemporary.clear();
     }
+    Disarm();
 }
 
 } // namespace kafh

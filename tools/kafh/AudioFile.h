@@ -63,10 +63,14 @@ public:
     void Abort();
 
 private:
+    void Disarm();
+
     sf_private_tag* mFile = nullptr;
     int mDescriptor = -1;
     std::filesystem::path mTarget;
     std::filesystem::path mTemporary;
+    /// The temporary file's name is the one the signal handler removes.
+    bool mArmed = false;
     int mChannels = 0;
     std::vector<float> mInterleaved;
     std::string mError;

@@ -6,10 +6,8 @@
 #include "tools/kafh/Render.h"
 #include "tools/kafh/Settings.h"
 
-#include <atomic>
 #include <charconv>
 #include <cmath>
-#include <csignal>
 #include <iostream>
 
 #include <sys/stat.h>
@@ -22,37 +20,6 @@ using namespace kelaudiofilterhost;
 
 constexpr int kMaximumBlockSize = 65536;
 constexpr double kProgressFromSeconds = 30.0;
-
-std::atomic<bool> sInterrupted{false};
-
-extern "C" void OnInterrupt(int)
-{
-    sInterrupted.store(true);
-}
-
-// Turns Ctrl-C into a clean stop between blocks, so no half-written file is left behind.
-class InterruptScope {
-public:
-    InterruptScope()
-    {
-        struct sigaction action {};
-        action.sa_handler = &OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &mPreviousInterrupt);
-        sigaction(SIGTERM, &action, &mPreviousTerminate);
-    }
-    ~InterruptScope()
-    {
-        sigaction(SIGINT, &mPreviousInterrupt, nullptr);
-        sigaction(SIGTERM, &mPreviousTerminate, nullptr);
-    }
-    InterruptScope(const InterruptScope&) = delete;
-    InterruptScope& operator=(const InterruptScope&) = delete;
-
-private:
-    struct sigaction mPreviousInterrupt {};
-    struct sigaction mPreviousTerminate {};
-};
 
 // The same file whatever the path: links, "./" and hard links included.
 bool IsSameFile(const std::filesystem::path& input, const std::filesystem::path& output)
@@ -170,8 +137,6 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
     Progress progress("rendering", !options.quiet && seconds >= kProgressFromSeconds);
     render.progress = &progress;
     render.progressLabel = options.input.filename().string();
-    sInterrupted.store(false);
-    render.cancel = &sInterrupted;
 
     Renderer renderer;
     if (!renderer.Prepare(filter, reader.GetChannelCount(), render, error)) {
@@ -183,13 +148,10 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
         return Fail(error);
     }
     RenderReport report;
-    {
-        InterruptScope interrupts;
-        if (!renderer.Run(reader, writer, report, error)) {
-            writer.Abort();
-            return Fail("processing " + Quoted(options.input.string()) + " through " +
-                        Quoted(filter->GetComponentID()) + " failed: " + error);
-        }
+    if (!renderer.Run(reader, writer, report, error)) {
+        writer.Abort();
+        return Fail("processing " + Quoted(options.input.string()) + " through " +
+                    Quoted(filter->GetComponentID()) + " failed: " + error);
     }
     if (!writer.Commit(error)) {
         return Fail(error);

@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <string>
+
+namespace kafh {
+
+/// Installs kafh's handling of SIGINT, SIGTERM and SIGHUP; called first thing in main, before
+/// anything can leave a file behind. On any of them the temporary file kafh is writing (if any)
+/// is removed and the process ends by that signal, as the shell expects.
+void InstallSignalHandling();
+
+/// Copies the mkstemp pattern into the buffer the signal handler removes on a terminating signal
+/// and returns that buffer, for mkstemp to fill in place. Null when a temporary file is armed
+/// already or the pattern is too long; the caller then uses its own buffer.
+char* ArmTemporaryFile(const std::string& pattern);
+/// Forgets the armed temporary file (after it was renamed or removed).
+void DisarmTemporaryFile();
+
+} // namespace kafh
