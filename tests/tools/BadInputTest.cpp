@@ -3,6 +3,8 @@
 // file, nothing lost from the catalogue.
 #include "tests/tools/KafhTestSupport.h"
 
+#include <cmath>
+
 namespace kafhtest {
 namespace {
 
@@ -47,6 +49,10 @@ TEST_F(KafhBadInput, ProcessRefusesBadFilesParametersAndOptionsWithoutWritingOut
         return options;
     };
 
+    auto withNaN = TestSignal(2, 1000);
+    withNaN[1][700] = std::nanf("");
+    const auto nanIn = (mFolder / "nan.wav").string();
+    ASSERT_TRUE(WriteAudio(nanIn, withNaN, 48000));
     const auto inputBytes = ReadText(in);
     std::filesystem::create_symlink(in, mFolder / "link.wav");
     std::filesystem::create_hard_link(in, mFolder / "hard.wav");
@@ -56,6 +62,7 @@ TEST_F(KafhBadInput, ProcessRefusesBadFilesParametersAndOptionsWithoutWritingOut
              {{"process", "KafhGain", in, (mFolder / "link.wav").string()}, 2, in},
              {{"process", "KafhGain", (mFolder / "hard.wav").string(), in}, 2, in},
              {process({}, "NoSuchFilter"), 1, "\"NoSuchFilter\""},
+             {{"process", "kafh.example.gain", nanIn, out + ".flac"}, 1, "NaN) on channel 1 at frame 700"},
              {{"process", "KafhGain", in + ".missing", out}, 1, in + ".missing"},
              {{"process", "KafhGain", text, out}, 1, text},
              {{"process", "KafhGain", in, (mFolder / "no-such-folder" / "out.wav").string()}, 1, "no-such-folder"},

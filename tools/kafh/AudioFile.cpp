@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -236,10 +237,29 @@ bool AtomicAudioFileWriter::Write(const float* const* channels, int frameCount)
         }
     }
     if (sf_writef_float(mFile, mInterleaved.data(), frameCount) != frameCount) {
-        mError = "writing " + FileText(mTarget) + " failed: " + sf_strerror(mFile);
+        mError = "writing " + FileText(mTarget) + " failed: " + DescribeWriteFailure(channels, frameCount);
         return false;
     }
+    mFramesWritten += frameCount;
     return true;
+}
+
+// Some encoders refuse samples without setting an error ("No Error"): name what they refused.
+std::string AtomicAudioFileWriter::DescribeWriteFailure(const float* const* channels, int frameCount) const
+{
+    if (sf_error(mFile) != SF_ERR_NO_ERROR) {
+        return sf_strerror(mFile);
+    }
+    for (int i = 0; i < frameCount; ++i) {
+        for (int c = 0; c < mChannels; ++c) {
+            if (!std::isfinite(channels[c][i])) {
+                const std::string kind = std::isnan(channels[c][i]) ? "NaN" : "infinity";
+                return "the audio holds a non-finite sample (" + kind + ") on channel " + std::to_string(c) + " at frame " + std::to_string(mFramesWritten + i) +
+                       ", which this file type cannot store";
+            }
+        }
+    }
+    return "the encoder refused the samples without saying why";
 }
 
 bool AtomicAudioFileWriter::Commit(std::string& error)

@@ -64,6 +64,7 @@ public:
 
 private:
     void Disarm();
+    std::string DescribeWriteFailure(const float* const* channels, int frameCount) const;
 
     sf_private_tag* mFile = nullptr;
     int mDescriptor = -1;
@@ -72,6 +73,7 @@ private:
     /// The temporary file's name is the one the signal handler removes.
     bool mArmed = false;
     int mChannels = 0;
+    std::int64_t mFramesWritten = 0;
     std::vector<float> mInterleaved;
     std::string mError;
 };
