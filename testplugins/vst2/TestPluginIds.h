@@ -28,6 +28,9 @@ inline constexpr std::int32_t kSurroundId = FourCC("KfSr");
 inline constexpr std::int32_t kLatencyId = FourCC("KfLt");
 inline constexpr std::int32_t kAccumulateId = FourCC("KfAc");
 inline constexpr std::int32_t kLateLatencyId = FourCC("KfLl");
+inline constexpr std::int32_t kOddTextId = FourCC("KfOt");
+/// How many programs KafhOddText claims.
+inline constexpr std::int32_t kOddTextPrograms = 1000000;
 inline constexpr std::int32_t kOldMainId = FourCC("KfOm");
 inline constexpr std::int32_t kBadMagicId = FourCC("KfBm");
 inline constexpr std::int32_t kThrowsId = FourCC("KfTh");

@@ -84,7 +84,7 @@ void PrintTable(std::vector<std::vector<std::string>> rows)
 {
     for (auto& row : rows) {
         for (auto& cell : row) {
-            cell = FitCell(cell);
+            cell = FitCell(DisplayText(cell));
         }
     }
     std::vector<std::size_t> widths;
@@ -264,7 +264,7 @@ int RunBannedCommand(Settings& settings)
     }
     const auto& banned = BannedPluginManager::GetInstance();
     for (auto it = banned.BannedBegin(); it != banned.BannedEnd(); ++it) {
-        std::cout << kelcore::UTF16to8(it->GetPath()) << '\n';
+        std::cout << DisplayText(kelcore::UTF16to8(it->GetPath())) << '\n';
     }
     return kExitOk;
 }

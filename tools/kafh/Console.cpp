@@ -54,9 +54,48 @@ void Warn(std::string_view message)
     std::cerr << "kafh: warning: " << message << '\n';
 }
 
+std::string DisplayText(std::string_view text)
+{
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // C1 controls are two bytes in UTF-8: 0xC2 0x80 to 0xC2 0x9F.
+        const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (c >= 0x20 && c != 0x7F && !c1) {
+            shown += text[i];
+            continue;
+        }
+        if (c1) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(text[++i]));
+            shown += escaped;
+            continue;
+        }
+        switch (c) {
+        case '\n':
+            shown += "\\n";
+            break;
+        case '\r':
+            shown += "\\r";
+            break;
+        case '\t':
+            shown += "\\t";
+            break;
+        default: {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned>(c));
+            shown += escaped;
+        }
+        }
+    }
+    return shown;
+}
+
 std::string Quoted(std::string_view text)
 {
-    return "\"" + std::string(text) + "\"";
+    return "\"" + DisplayText(text) + "\"";
 }
 
 std::string Quoted(const kelcore::UTF16String& text)

@@ -24,6 +24,13 @@ int FailUsage(std::string_view message);
 /// Writes "kafh: warning: <message>" to standard error.
 void Warn(std::string_view message);
 
+/// Text from a plug-in or a file made safe for a terminal: control characters (C0, DEL and C1)
+/// become visible escapes ("\r", "\x1b"), so no text can move the cursor or break a line.
+std::string DisplayText(std::string_view text);
+
+/// How many entries of a long list (programs, parameters) a display shows before "... and N more".
+inline constexpr std::size_t kDisplayedListEntries = 100;
+
 /// Text in double quotes, for naming files and filters in messages.
 std::string Quoted(std::string_view text);
 std::string Quoted(const kelcore::UTF16String& text);

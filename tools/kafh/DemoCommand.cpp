@@ -291,10 +291,10 @@ int RunDemoCommand(const DemoOptions& options)
               << summary.added.size() << " catalogued (" << summary.filtersAdded << " filters), "
               << summary.failed.size() << " failed, " << summary.banned.size() << " banned\n";
     for (const auto& entry : summary.failed) {
-        std::cout << "   failed " << entry.path << ": " << entry.detail << '\n';
+        std::cout << "   failed " << DisplayText(entry.path) << ": " << DisplayText(entry.detail) << '\n';
     }
     for (const auto& entry : summary.banned) {
-        std::cout << "   banned " << entry.path << ": " << entry.detail << '\n';
+        std::cout << "   banned " << DisplayText(entry.path) << ": " << DisplayText(entry.detail) << '\n';
     }
 
     std::vector<DemoRender> plans{{"Gain (internal), -6 dB", "kafh.example.gain", {"Gain=-6"}, false}};

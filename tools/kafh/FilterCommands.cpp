@@ -9,6 +9,7 @@
 #include "tools/kafh/PresetFile.h"
 #include "tools/kafh/Settings.h"
 
+#include <algorithm>
 #include <iostream>
 #include <sstream>
 
@@ -54,10 +55,11 @@ std::vector<ParameterView> DescribeParameters(const OpenedFilter& opened)
     return views;
 }
 
-std::vector<std::string> ProgramNames(AudioFilter& filter)
+// The first `limit` program names (all when negative).
+std::vector<std::string> ProgramNames(AudioFilter& filter, int limit = -1)
 {
     std::vector<std::string> names;
-    const int count = filter.GetNumFactoryPresets();
+    const int count = limit < 0 ? filter.GetNumFactoryPresets() : std::min(filter.GetNumFactoryPresets(), limit);
     for (int i = 0; i < count; ++i) {
         names.push_back(kelcore::UTF16to8(filter.GetFactoryPresetName(i)));
     }
@@ -117,16 +119,27 @@ void WriteParameters(JsonWriter& writer, const std::vector<ParameterView>& param
     writer.EndArray();
 }
 
+void PrintMore(std::size_t shown, std::size_t total)
+{
+    if (total > shown) {
+        std::cout << "  ... and " << total - shown << " more\n";
+    }
+}
+
 void PrintParameters(const std::vector<ParameterView>& parameters)
 {
     std::cout << "parameters  " << parameters.size() << '\n';
     for (const auto& parameter : parameters) {
-        std::cout << "  " << parameter.index << "  " << parameter.name << " = " << Number(parameter.value);
+        if (static_cast<std::size_t>(parameter.index) >= kDisplayedListEntries) {
+            break;
+        }
+        std::cout << "  " << parameter.index << "  " << DisplayText(parameter.name) << " = "
+                  << Number(parameter.value);
         if (!parameter.unit.empty()) {
-            std::cout << " " << parameter.unit;
+            std::cout << " " << DisplayText(parameter.unit);
         }
         if (!parameter.text.empty()) {
-            std::cout << "  (shown as \"" << parameter.text << "\")";
+            std::cout << "  (shown as \"" << DisplayText(parameter.text) << "\")";
         }
         std::cout << "  default " << Number(parameter.defaultValue);
         if (parameter.hasRange) {
@@ -134,6 +147,7 @@ void PrintParameters(const std::vector<ParameterView>& parameters)
         }
         std::cout << '\n';
     }
+    PrintMore(std::min(parameters.size(), kDisplayedListEntries), parameters.size());
 }
 
 } // namespace
@@ -158,7 +172,8 @@ int RunInfoCommand(Settings& settings, const std::string& id, const FilterSettin
     const int tail = filter.GetTail();
     filter.Suspend();
     const auto parameters = DescribeParameters(opened);
-    const auto programs = ProgramNames(filter);
+    const int programCount = filter.GetNumFactoryPresets();
+    const auto programs = ProgramNames(filter, json ? -1 : static_cast<int>(kDisplayedListEntries));
 
     const auto componentID = kelcore::UTF16to8(filter.GetComponentID());
     const auto name = kelcore::UTF16to8(filter.GetDisplayName());
@@ -192,10 +207,10 @@ int RunInfoCommand(Settings& settings, const std::string& id, const FilterSettin
         writer.EndArray().EndObject();
         return kExitOk;
     }
-    std::cout << name << "  (" << componentID << ")\n"
-              << "vendor      " << kelcore::UTF16to8(descriptor.GetVendorString()) << '\n'
-              << "technology  " << technology << (locator.empty() ? "" : "  " + locator) << '\n'
-              << "category    " << kelcore::UTF16to8(descriptor.GetCategoryName()) << '\n'
+    std::cout << DisplayText(name) << "  (" << DisplayText(componentID) << ")\n"
+              << "vendor      " << DisplayText(kelcore::UTF16to8(descriptor.GetVendorString())) << '\n'
+              << "technology  " << technology << (locator.empty() ? "" : "  " + DisplayText(locator)) << '\n'
+              << "category    " << DisplayText(kelcore::UTF16to8(descriptor.GetCategoryName())) << '\n'
               << "latency     " << latency << " frames, tail " << tail << " frames (at "
               << Number(kInfoSampleRate) << " Hz)\n"
               << "flags       synth " << (descriptor.IsSynth() ? "yes" : "no") << ", side-chain "
@@ -206,16 +221,17 @@ int RunInfoCommand(Settings& settings, const std::string& id, const FilterSettin
         std::cout << (buses == &filter.GetInputBuses() ? "inputs      " : "outputs     ") << buses->size()
                   << (buses->size() == 1 ? " bus" : " buses") << '\n';
         for (const auto& bus : *buses) {
-            std::cout << "  " << kelcore::UTF16to8(bus.GetName()) << " ("
+            std::cout << "  " << DisplayText(kelcore::UTF16to8(bus.GetName())) << " ("
                       << (bus.GetType() == AudioFilterBusDescription::kSideChain ? "side-chain" : "main")
                       << "): " << bus.GetChannelCount() << " channels " << LayoutText(bus) << '\n';
         }
     }
     PrintParameters(parameters);
-    std::cout << "programs    " << programs.size() << '\n';
+    std::cout << "programs    " << programCount << '\n';
     for (std::size_t i = 0; i < programs.size(); ++i) {
-        std::cout << "  " << i << "  " << programs[i] << '\n';
+        std::cout << "  " << i << "  " << DisplayText(programs[i]) << '\n';
     }
+    PrintMore(programs.size(), static_cast<std::size_t>(std::max(programCount, 0)));
     return kExitOk;
 }
 
@@ -239,7 +255,7 @@ int RunPresetsCommand(Settings& settings, const std::string& id, bool json)
         std::cout << "Filter " << Quoted(opened.filter->GetComponentID()) << " has no factory presets.\n";
     }
     for (std::size_t i = 0; i < programs.size(); ++i) {
-        std::cout << i << "  " << programs[i] << '\n';
+        std::cout << i << "  " << DisplayText(programs[i]) << '\n';
     }
     return kExitOk;
 }

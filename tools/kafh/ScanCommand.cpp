@@ -173,16 +173,16 @@ void PrintScanSummary(const ScanSummary& summary, std::ostream& out)
         << summary.added.size() << " added (" << Plural(static_cast<std::size_t>(summary.filtersAdded), "filter")
         << "), " << summary.failed.size() << " failed, " << summary.banned.size() << " banned.\n";
     for (const auto& entry : summary.added) {
-        out << "  added   " << entry.path << ": " << entry.detail << '\n';
+        out << "  added   " << DisplayText(entry.path) << ": " << DisplayText(entry.detail) << '\n';
     }
     for (const auto& entry : summary.failed) {
-        out << "  failed  " << entry.path << ": " << entry.detail << '\n';
+        out << "  failed  " << DisplayText(entry.path) << ": " << DisplayText(entry.detail) << '\n';
     }
     for (const auto& entry : summary.banned) {
-        out << "  banned  " << entry.path << ": " << entry.detail << '\n';
+        out << "  banned  " << DisplayText(entry.path) << ": " << DisplayText(entry.detail) << '\n';
     }
     for (const auto& path : summary.removed) {
-        out << "  removed " << path << ": no longer on disk\n";
+        out << "  removed " << DisplayText(path) << ": no longer on disk\n";
     }
 }
 
