@@ -254,8 +254,8 @@ std::string AtomicAudioFileWriter::DescribeWriteFailure(const float* const* chan
         for (int c = 0; c < mChannels; ++c) {
             if (!std::isfinite(channels[c][i])) {
                 const std::string kind = std::isnan(channels[c][i]) ? "NaN" : "infinity";
-                return "the audio holds a non-finite sample (" + kind + ") on channel " + std::to_string(c) + " at frame " + std::to_string(mFramesWritten + i) +
-                       ", which this file type cannot store";
+                return "the audio holds a non-finite sample (" + kind + ") on channel " + std::to_string(c) +
+                       " at frame " + std::to_string(mFramesWritten + i) + ", which this file type cannot store";
             }
         }
     }
