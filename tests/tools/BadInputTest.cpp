@@ -39,6 +39,11 @@ TEST_F(KafhBadInput, ProcessRefusesBadFilesParametersAndOptionsWithoutWritingOut
     WriteText(text, "not audio at all\n");
     const auto otherPreset = (mFolder / "delay.preset").string();
     ASSERT_EQ(Kafh({"preset", "save", "kafh.example.delay", otherPreset}).exitCode, 0);
+    const auto loudPreset = (mFolder / "loud.preset").string();
+    ASSERT_EQ(Kafh({"preset", "save", "KafhGain", loudPreset, "--param", "Gain=50"}).exitCode, 0);
+    auto loud = ReadText(loudPreset);
+    ASSERT_NE(loud.find("data=\"0.25 0\""), std::string::npos) << loud;
+    WriteText(loudPreset, loud.replace(loud.find("data=\"0.25 0\""), 13, "data=\"2.5 0\""));
     const auto corruptPreset = (mFolder / "corrupt.preset").string();
     WriteText(corruptPreset, "<kafh_preset><oops");
     const auto outputs = mFolder / "outputs";
@@ -86,6 +91,7 @@ TEST_F(KafhBadInput, ProcessRefusesBadFilesParametersAndOptionsWithoutWritingOut
              {process({"--tail", "0"}), 2, "--tail"},
              {process({"--tail", "-inf"}), 2, "--tail"},
              {process({"--preset", corruptPreset}), 1, corruptPreset},
+             {process({"--preset", loudPreset}), 1, "parameter \"Gain\" (index 0) has the value 2.5"},
              {process({"--preset", otherPreset}), 1, "kafh.example.delay"},
              {process({"--preset", otherPreset + "x"}), 1, otherPreset + "x"},
          }) {
@@ -125,6 +131,24 @@ TEST_F(KafhBadInput, InfoPresetsScanAndBanNameWhatIsWrong)
     WriteText(file, "not a folder");
     Check({{"--config", "", "list"}, 2, "--config"}, false);
     Check({{"--config", file.string(), "list"}, 2, file.string()}, false);
+}
+
+TEST_F(KafhBadInput, AChunkThePluginRefusesIsReportedAsAWarning)
+{
+    ScanTestPlugins();
+    const auto preset = (mFolder / "chunk.preset").string();
+    ASSERT_EQ(Kafh({"preset", "save", "KafhChunk", preset, "--param", "Right Gain=0.75"}).exitCode, 0);
+    const auto good = Kafh({"preset", "load", "KafhChunk", preset});
+    EXPECT_EQ(good.exitCode, 0);
+    EXPECT_EQ(good.err, "");
+    // KafhChunk refuses a chunk of the wrong size and keeps its state.
+    auto text = ReadText(preset);
+    const auto start = text.find("key=\"ChunkData\" type=\"string\" data=\"") + 36;
+    WriteText(preset, text.replace(start, text.find('"', start) - start, "AAAA"));
+    const auto refused = Kafh({"preset", "load", "KafhChunk", preset});
+    EXPECT_EQ(refused.exitCode, 0);
+    EXPECT_EQ(refused.err.rfind("kafh: warning: filter \"2:1264993131 KafhChunk\"", 0), 0u) << refused.err;
+    EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1);
 }
 
 TEST_F(KafhBadInput, CorruptSettingsFilesAreRefusedAndKept)

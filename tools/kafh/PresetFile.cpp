@@ -5,7 +5,11 @@
 #include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/PropList.h"
 #include "tools/kafh/Console.h"
+#include "tools/kafh/Parameters.h"
 
+#include <cmath>
+#include <list>
+#include <sstream>
 #include <system_error>
 
 namespace kafh {
@@ -24,6 +28,30 @@ constexpr const char* kSettingsKey = "settings";
 std::string FileText(const std::filesystem::path& path)
 {
     return Quoted(path.string());
+}
+
+// Stored values are normalized: anything outside 0 to 1 was not written by a plug-in's host.
+// Non-finite values are left to the filter, which skips them.
+bool CheckParameterValues(kelaudiofilterhost::AudioFilter& filter, const PresetData& preset,
+                          const std::filesystem::path& path, std::string& error)
+{
+    std::list<float> values;
+    if (!preset.ReadParamList(values)) {
+        return true;
+    }
+    int index = 0;
+    for (const float value : values) {
+        if (std::isfinite(value) && (value < 0.0f || value > 1.0f)) {
+            std::ostringstream text;
+            text.imbue(std::locale::classic());
+            text << value;
+            error = "preset " + FileText(path) + ": parameter " + Quoted(ParameterName(filter, index)) + " (index " +
+                    std::to_string(index) + ") has the value " + text.str() + ", outside 0 to 1";
+            return false;
+        }
+        ++index;
+    }
+    return true;
 }
 
 } // namespace
@@ -83,14 +111,30 @@ bool LoadPresetFile(kelaudiofilterhost::AudioFilter& filter, const std::filesyst
     // A chunk record loads as a success whatever the plug-in makes of it; an undecodable chunk
     // is caught here instead.
     PresetData::ChunkBytes chunk;
-    if (preset.GetPresetType() == PresetData::ChunkPreset && !preset.GetChunkData(chunk)) {
+    const bool isChunk = preset.GetPresetType() == PresetData::ChunkPreset;
+    if (isChunk && !preset.GetChunkData(chunk)) {
         error = "preset " + FileText(path) + " holds no readable chunk";
+        return false;
+    }
+    if (!isChunk && !CheckParameterValues(filter, preset, path, error)) {
         return false;
     }
     if (!filter.LoadSettings(preset)) {
         error = "filter " + Quoted(filter.GetComponentID()) + " refused preset " + FileText(path) +
                 " (another preset version, or settings it cannot take)";
         return false;
+    }
+    // Loading a chunk succeeds whatever the plug-in answers; a state that is not the chunk just
+    // loaded tells that it refused it (or keeps its state in another form).
+    if (isChunk) {
+        PropList after;
+        PresetData state(after);
+        filter.SaveSettings(state);
+        PresetData::ChunkBytes now;
+        if (state.GetPresetType() == PresetData::ChunkPreset && state.GetChunkData(now) && now != chunk) {
+            Warn("filter " + Quoted(filter.GetComponentID()) + " did not take the state in preset " + FileText(path) +
+                 " as it is: it may have refused it");
+        }
     }
     return true;
 }
