@@ -110,6 +110,7 @@ TEST_F(KafhBadInput, InfoPresetsScanAndBanNameWhatIsWrong)
              {{"info", "2:1 Nothing"}, 1, "\"2:1 Nothing\""},
              {{"preset", "save", "KafhGain", preset}, 1, preset},
              {{"ban", "7:/usr/lib/vst/x.so"}, 2, "7:/usr/lib/vst/x.so"},
+             {{"ban", "/usr/lib/vst/caf\xe9.so"}, 2, "\"/usr/lib/vst/caf\\xe9.so\": the path is not valid UTF-8"},
              {{"unban", "/usr/lib/vst/x.so"}, 1, "/usr/lib/vst/x.so"},
              {{"scan", "--dir", preset}, 1, preset},
              {{"scan", "--timeout", "-1"}, 2, "--timeout"},
@@ -167,6 +168,29 @@ TEST_F(KafhBadInput, CorruptSettingsFilesAreRefusedAndKept)
     WriteText(banned, "garbage");
     Check({{"banned"}, 1, banned.string()});
     EXPECT_EQ(ReadText(banned), "garbage");
+
+    // A count smaller than the records held: the unread records survive in a copy beside it,
+    // kept once, before the first save that replaces the file.
+    const std::string undercounted = R"(<?xml version="1.0" encoding="UTF-8"?>
+<proplist>
+    <value key="banned_plugin_files0" type="string" data="2:/usr/lib/vst/a.so" />
+    <value key="banned_plugin_files1" type="string" data="2:/usr/lib/vst/b.so" />
+    <value key="banned_plugin_files2" type="string" data="2:/usr/lib/vst/c.so" />
+    <value key="num_banned_plugin_files" type="int32" data="1" />
+    <value key="version" type="uint32" data="1" />
+</proplist>
+)";
+    WriteText(banned, undercounted);
+    const auto first = Kafh({"ban", "/usr/lib/vst/d.so"});
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(ReadText(mConfig / "DynamicAudioPlugInBlacklist.xml.bak"), undercounted);
+    EXPECT_EQ(first.err.rfind("kafh: warning: ", 0), 0u) << first.err;
+    EXPECT_NE(first.err.find(".bak"), std::string::npos) << first.err;
+    EXPECT_EQ(std::count(first.err.begin(), first.err.end(), '\n'), 1);
+    const auto second = Kafh({"ban", "/usr/lib/vst/e.so"});
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_EQ(second.err, "") << "said once";
+    EXPECT_EQ(ReadText(mConfig / "DynamicAudioPlugInBlacklist.xml.bak"), undercounted);
 }
 
 TEST_F(KafhBadInput, AReadErrorMidRenderLeavesAnExistingOutputUntouched)

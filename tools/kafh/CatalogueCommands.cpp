@@ -127,6 +127,11 @@ bool EndsWithIgnoringCase(const UTF16String& text, std::u16string_view suffix)
 // "2:/usr/lib/vst/x.so" or a plain path, whose technology is told by its name.
 bool ParseLocator(const std::string& text, PluginLocator& locator, std::string& error)
 {
+    // The library's strings cannot hold such a path faithfully: it would be stored mangled.
+    if (!IsValidUtf8(text)) {
+        error = "locator " + Quoted(text) + ": the path is not valid UTF-8, which kafh cannot store";
+        return false;
+    }
     auto path = kelcore::UTF8to16(text);
     TechnologyType type = NoTechnology;
     const auto colon = path.find(u':');

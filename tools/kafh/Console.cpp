@@ -54,6 +54,54 @@ void Warn(std::string_view message)
     std::cerr << "kafh: warning: " << message << '\n';
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of text; 0 when there is none.
+std::size_t Utf8SequenceLength(std::string_view text)
+{
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) {
+        return 1;
+    }
+    std::size_t length = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+    }
+    if (length == 0 || text.size() < length) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    // Overlong forms, surrogates and code points above U+10FFFF.
+    if ((lead == 0xE0 && byte(1) < 0xA0) || (lead == 0xED && byte(1) > 0x9F) || (lead == 0xF0 && byte(1) < 0x90) ||
+        (lead == 0xF4 && byte(1) > 0x8F)) {
+        return 0;
+    }
+    return length;
+}
+
+} // namespace
+
+bool IsValidUtf8(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto length = Utf8SequenceLength(text.substr(i));
+        if (length == 0) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
 std::string DisplayText(std::string_view text)
 {
     std::string shown;
@@ -63,7 +111,14 @@ std::string DisplayText(std::string_view text)
         // C1 controls are two bytes in UTF-8: 0xC2 0x80 to 0xC2 0x9F.
         const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
                         static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-        if (c >= 0x20 && c != 0x7F && !c1) {
+        if (c >= 0x80 && !c1) {
+            // Bytes that are not UTF-8 show as escapes too, rather than as whatever the terminal makes of them.
+            if (const auto length = Utf8SequenceLength(text.substr(i)); length > 0) {
+                shown.append(text.substr(i, length));
+                i += length - 1;
+                continue;
+            }
+        } else if (c >= 0x20 && c != 0x7F && !c1) {
             shown += text[i];
             continue;
         }

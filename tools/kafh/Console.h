@@ -28,6 +28,9 @@ void Warn(std::string_view message);
 /// become visible escapes ("\r", "\x1b"), so no text can move the cursor or break a line.
 std::string DisplayText(std::string_view text);
 
+/// Whether the text is well-formed UTF-8 (no stray, overlong or surrogate sequences).
+bool IsValidUtf8(std::string_view text);
+
 /// How many entries of a long list (programs, parameters) a display shows before "... and N more".
 inline constexpr std::size_t kDisplayedListEntries = 100;
 

@@ -7,7 +7,10 @@
 #include "kelaudiofilterhost/services/PropList.h"
 #include "tools/kafh/Console.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
+#include <string_view>
 #include <system_error>
 
 namespace kafh {
@@ -29,6 +32,35 @@ bool IsPresent(const std::filesystem::path& path)
 {
     std::error_code error;
     return std::filesystem::exists(path, error);
+}
+
+// Records named BASE0, BASE1, ... in the file against its stored count: the library reads no more
+// than the count says, and a save would then drop the rest.
+bool HoldsUnreadRecords(const kelcore::proplist::PropList& list, const char* countKey,
+                        std::initializer_list<std::string_view> bases)
+{
+    std::int32_t count = 0;
+    list.GetValue(countKey, count);
+    std::size_t records = 0;
+    for (const auto& entry : list.GetEntries()) {
+        const std::string_view key = entry.key;
+        for (const auto base : bases) {
+            if (key.size() > base.size() && key.substr(0, base.size()) == base &&
+                key.find_first_not_of("0123456789", base.size()) == std::string_view::npos) {
+                ++records;
+            }
+        }
+    }
+    return records > static_cast<std::size_t>(std::max(count, 0));
+}
+
+bool FileHoldsUnreadRecords(const std::filesystem::path& path, const char* countKey,
+                            std::initializer_list<std::string_view> bases)
+{
+    kelcore::proplist::PropList list;
+    return IsPresent(path) &&
+           kelcore::proplist::utils::LoadPropList(kelcore::filesupport::FromPath(path), list, false) &&
+           HoldsUnreadRecords(list, countKey, bases);
 }
 
 } // namespace
@@ -80,6 +112,7 @@ bool Settings::Load(std::string& error)
         }
         File file(banned);
         BannedPluginManager::GetInstance().LoadConfiguration(file);
+        mBannedHoldsUnread = HoldsUnreadRecords(list, "num_banned_plugin_files", {"banned_plugin_files"});
     }
     if (!LoadStaticList(error)) {
         return false;
@@ -92,6 +125,27 @@ bool Settings::Load(std::string& error)
                 " is unreadable, malformed or of another version (move it away to start a new one)";
         return false;
     }
+    mCatalogueHoldsUnread = FileHoldsUnreadRecords(catalogue, "num_plugin_infos", {"plugin_info"}) ||
+                            FileHoldsUnreadRecords(catalogue, "num_descriptors", {"descriptor"});
+    return true;
+}
+
+bool Settings::KeepUnreadRecords(const std::filesystem::path& file, bool& pending, std::string& error) const
+{
+    if (!pending) {
+        return true;
+    }
+    auto copy = file;
+    copy += ".bak";
+    std::error_code status;
+    if (!std::filesystem::copy_file(file, copy, std::filesystem::copy_options::overwrite_existing, status)) {
+        error = "cannot keep a copy of " + PathText(file) + " as " + PathText(copy) + " (" + status.message() +
+                "); not replacing it, since it holds records kafh did not read";
+        return false;
+    }
+    Warn(PathText(file) + " holds more records than its count says, which were not read; kept a copy as " +
+         PathText(copy) + " before replacing it");
+    pending = false;
     return true;
 }
 
@@ -127,6 +181,9 @@ bool Settings::SaveCatalogue(std::string& error) const
     if (!EnsureDirectory(error)) {
         return false;
     }
+    if (!KeepUnreadRecords(GetCatalogueFile(), mCatalogueHoldsUnread, error)) {
+        return false;
+    }
     File file(GetCatalogueFile());
     if (!PluginModuleInfoManager::GetInstance().SaveConfiguration(file, true)) {
         error = "cannot write the catalogue " + PathText(GetCatalogueFile());
@@ -138,6 +195,9 @@ bool Settings::SaveCatalogue(std::string& error) const
 bool Settings::SaveBanned(std::string& error) const
 {
     if (!EnsureDirectory(error)) {
+        return false;
+    }
+    if (!KeepUnreadRecords(GetBannedFile(), mBannedHoldsUnread, error)) {
         return false;
     }
     File file(GetBannedFile());

@@ -28,13 +28,19 @@ public:
     /// Only the static banned list (what describing a module consults).
     bool LoadStaticList(std::string& error);
     /// Creates the folder when needed; false with a message naming the file when saving failed.
+    /// A file that was read with fewer records than it holds is first kept beside it as NAME.bak.
     bool SaveCatalogue(std::string& error) const;
     bool SaveBanned(std::string& error) const;
 
 private:
     bool EnsureDirectory(std::string& error) const;
+    bool KeepUnreadRecords(const std::filesystem::path& file, bool& pending, std::string& error) const;
 
     std::filesystem::path mDirectory;
+    // Set at Load for a file holding records its stored count leaves unread; cleared once its
+    // copy is kept.
+    mutable bool mCatalogueHoldsUnread = false;
+    mutable bool mBannedHoldsUnread = false;
 };
 
 } // namespace kafh
