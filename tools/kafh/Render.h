@@ -37,7 +37,7 @@ struct RenderOptions {
     kelaudiofilterhost::ChannelMap explicitMap;
     Progress* progress = nullptr;
     std::string progressLabel;
-    /// Set from a signal handler to stop between blocks.
+    /// Set by another thread to stop between blocks.
     const std::atomic<bool>* cancel = nullptr;
 };
 
