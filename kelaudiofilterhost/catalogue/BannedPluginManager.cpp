@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kelaudiofilterhost/catalogue/BannedPluginManager.h"
 
+#include "kelaudiofilterhost/catalogue/IndexedRecords.h"
 #include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/PropList.h"
 #include "kelaudiofilterhost/services/Trace.h"
@@ -64,16 +65,11 @@ void BannedPluginManager::ReadBannedPlugins(const kelcore::proplist::PropList& l
     std::set<PluginLocator> banned;
     std::int32_t count = 0;
     list.GetValue("num_banned_plugin_files", count);
-    // The count comes from a file: a list cannot hold more entries than keys, so a huge count
-    // costs no more than the file's size.
-    const auto limit = std::min<std::int64_t>(count, static_cast<std::int64_t>(list.GetSize()));
-    if (count > limit) {
-        KAFH_TRACE("BannedPluginManager::LoadConfiguration", 5,
-                   "\"num_banned_plugin_files\" = " << count << " but the list has " << list.GetSize() << " keys");
-    }
-    for (std::int64_t i = 0; i < limit; ++i) {
+    // Every index below the count is read, missing ones skipped; the cost follows the entries
+    // present, so a huge count from a damaged file costs no more than the file's size.
+    for (const auto* entry : records::FindIndexedEntries(list, "banned_plugin_files", count)) {
         UTF16String text;
-        list.GetValue("banned_plugin_files" + std::to_string(i), text);
+        records::GetValue(&entry->value, text);
         if (!text.empty()) {
             PluginLocator locator;
             locator.FromString(text);

@@ -72,6 +72,19 @@ TEST(BannedPluginManager, DamagedOrForeignFilesLeaveTheSetAlone)
     }
 }
 
+TEST(BannedPluginManager, IndicesWithGapsAreAllRead)
+{
+    // Two entries under a count of ten: the list has fewer keys than the highest index.
+    TempDir dir;
+    File file(dir.Write("banned.xml", Document(Value("version", "uint32", "1") +
+                                               Value("num_banned_plugin_files", "int32", "10") +
+                                               Value("banned_plugin_files0", "string", "2:/first.so") +
+                                               Value("banned_plugin_files9", "string", "2:/last.so"))));
+    Banned(true);
+    BannedPluginManager::GetInstance().LoadConfiguration(file);
+    EXPECT_EQ(Banned(), (std::vector<PluginLocator>{PluginLocator(VST, u"/first.so"), PluginLocator(VST, u"/last.so")}));
+}
+
 TEST(BannedPluginManager, StaticListMatchesByNameWithOptionalIdAndVersion)
 {
     TempDir dir;
