@@ -19,6 +19,7 @@
 
 #include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/Trace.h"
+#include "kelaudiofilterhost/services/XmlParser.h"
 
 #include <boost/locale/utf.hpp>
 #include <pugixml.hpp>
@@ -42,8 +43,6 @@ namespace {
 constexpr const char* kRootName = "proplist";
 constexpr const char* kValueName = "value";
 constexpr const char* kListName = "list";
-// Deeper files are refused rather than risking the reader's stack.
-constexpr int kMaxDepth = 512;
 constexpr unsigned kParseFlags = pugi::parse_escapes | pugi::parse_wconv_attribute | pugi::parse_eol;
 
 constexpr std::uint32_t kQuietNaN = 0x7fc00000u;
@@ -298,7 +297,7 @@ bool ReadValue(pugi::xml_node node, const EntryAttributes& found, PropList::Valu
 // list's previous child tells the next one how much room to make.
 bool ReadEntries(pugi::xml_node parent, PropList& list, int depth, std::size_t expectedSize)
 {
-    if (depth > kMaxDepth) {
+    if (depth > xml::kMaxElementDepth) {
         return false;
     }
     if (expectedSize == 0) {

@@ -6,41 +6,89 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
+#include <vector>
+
 namespace kelcore::xml {
 
 namespace {
 
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | pugi::parse_cdata;
+// Beyond pugixml's own status codes.
+constexpr int kTooDeep = 1000;
 
-void Report(const pugi::xml_node& node, AbstractParseHandler& handler)
+// The deepest element nesting below the node, found without recursion; stops counting past the limit.
+int ElementDepth(const pugi::xml_node& root, int limit)
 {
-    for (const auto& child : node.children()) {
-        switch (child.type()) {
-        case pugi::node_element: {
+    int depth = 0;
+    int deepest = 0;
+    pugi::xml_node node = root.first_child();
+    while (node && deepest <= limit) {
+        if (node.type() == pugi::node_element) {
+            deepest = std::max(deepest, depth + 1);
+            if (node.first_child()) {
+                node = node.first_child();
+                ++depth;
+                continue;
+            }
+        }
+        while (!node.next_sibling() && depth > 0) {
+            node = node.parent();
+            --depth;
+        }
+        node = node.next_sibling();
+    }
+    return deepest;
+}
+
+void ReportLeaf(const pugi::xml_node& node, AbstractParseHandler& handler)
+{
+    switch (node.type()) {
+    case pugi::node_pcdata:
+        handler.Characters(node.value());
+        break;
+    case pugi::node_cdata:
+        handler.StartCDATA();
+        handler.Characters(node.value());
+        handler.EndCDATA();
+        break;
+    case pugi::node_comment:
+        handler.Comment(node.value());
+        break;
+    default:
+        break;
+    }
+}
+
+// Document order, without recursion: the depth is bounded before, but a handler's own stack use
+// should not add up per level either.
+void Report(const pugi::xml_node& root, AbstractParseHandler& handler)
+{
+    std::vector<UTF8String> open;
+    pugi::xml_node node = root.first_child();
+    while (node) {
+        if (node.type() == pugi::node_element) {
             AttributeMap attributes;
-            for (const auto& attribute : child.attributes()) {
+            for (const auto& attribute : node.attributes()) {
                 attributes.emplace(attribute.name(), attribute.value());
             }
-            const UTF8String name = child.name();
-            handler.StartElement(name, attributes);
-            Report(child, handler);
-            handler.EndElement(name);
-            break;
+            open.emplace_back(node.name());
+            handler.StartElement(open.back(), attributes);
+            if (node.first_child()) {
+                node = node.first_child();
+                continue;
+            }
+            handler.EndElement(open.back());
+            open.pop_back();
+        } else {
+            ReportLeaf(node, handler);
         }
-        case pugi::node_pcdata:
-            handler.Characters(child.value());
-            break;
-        case pugi::node_cdata:
-            handler.StartCDATA();
-            handler.Characters(child.value());
-            handler.EndCDATA();
-            break;
-        case pugi::node_comment:
-            handler.Comment(child.value());
-            break;
-        default:
-            break;
+        while (!node.next_sibling() && !open.empty()) {
+            node = node.parent();
+            handler.EndElement(open.back());
+            open.pop_back();
         }
+        node = node.next_sibling();
     }
 }
 
@@ -50,6 +98,10 @@ int Deliver(const pugi::xml_document& document, const pugi::xml_parse_result& re
     if (!result) {
         KAFH_TRACE("xml::Parser", 5, source << ": " << result.description() << " at offset " << result.offset);
         return static_cast<int>(result.status);
+    }
+    if (ElementDepth(document, kMaxElementDepth) > kMaxElementDepth) {
+        KAFH_TRACE("xml::Parser", 5, source << ": elements nested deeper than " << kMaxElementDepth);
+        return kTooDeep;
     }
     handler.StartDocument();
     Report(document, handler);

@@ -10,6 +10,9 @@ namespace kelcore::xml {
 
 using AttributeMap = std::map<UTF8String, UTF8String>;
 
+/// Documents whose elements nest deeper are refused by every XML reader of the library.
+constexpr int kMaxElementDepth = 512;
+
 /// Receives the events of a parse in document order. Every operation does nothing by default.
 class AbstractParseHandler {
 public:
@@ -28,7 +31,8 @@ public:
 class Parser {
 public:
     explicit Parser(AbstractParseHandler& handler) : mHandler(handler) {}
-    /// 0 on success; a positive error code when the file is missing or malformed (then no event was sent).
+    /// 0 on success; a positive error code when the file is missing, malformed or nested deeper than
+    /// kMaxElementDepth (then no event was sent).
     int ParseFile(const UTF16String& path);
     int ParseText(const UTF8String& text);
 

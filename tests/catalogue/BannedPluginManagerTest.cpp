@@ -116,5 +116,31 @@ TEST(BannedPluginManager, StaticListMatchesByNameWithOptionalIdAndVersion)
     EXPECT_TRUE(manager.IsPluginBannedStatically(u"Exact.so", u"1234", u"7")); // the list stays
 }
 
+TEST(BannedPluginManager, DeeplyNestedStaticListIsRefusedWithoutCrashing)
+{
+    TempDir dir;
+    auto& manager = BannedPluginManager::GetInstance();
+    const auto nested = [](int depth, const std::string& inner) {
+        std::string text;
+        for (int i = 0; i < depth; ++i) {
+            text += "<g>";
+        }
+        text += inner;
+        for (int i = 0; i < depth; ++i) {
+            text += "</g>";
+        }
+        return "<pluginlist>" + text + "</pluginlist>";
+    };
+    File usual(dir.Write("usual.xml", nested(100, "<plugin filename=\"Deep.so\"/>")));
+    ASSERT_TRUE(manager.LoadStaticConfiguration(usual));
+    EXPECT_TRUE(manager.IsPluginBannedStatically(u"Deep.so", u"", u""));
+
+    // 40,000 levels (280 KB) used to exhaust the reader's stack.
+    File hostile(dir.Write("hostile.xml", nested(40000, "<plugin filename=\"Hostile.so\"/>")));
+    EXPECT_FALSE(manager.LoadStaticConfiguration(hostile));
+    EXPECT_TRUE(manager.IsPluginBannedStatically(u"Deep.so", u"", u"")); // the list stays
+    EXPECT_FALSE(manager.IsPluginBannedStatically(u"Hostile.so", u"", u""));
+}
+
 } // namespace
 } // namespace kelaudiofilterhost
