@@ -204,6 +204,28 @@ int CreateTemporaryFile(const fs::path& target, fs::path& temporary)
     return -1;
 }
 
+constexpr int kMaxLinkHops = 40;
+
+// The file a save replaces: links are followed to the last one's target (which need not exist
+// yet), so that the link stays a link. False for a loop or an unreadable link.
+bool ResolveSaveTarget(const fs::path& target, fs::path& resolved)
+{
+    resolved = target;
+    for (int hops = 0; hops <= kMaxLinkHops; ++hops) {
+        struct stat info {};
+        if (::lstat(resolved.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return true;
+        }
+        std::error_code error;
+        const fs::path next = fs::read_symlink(resolved, error);
+        if (error) {
+            return false;
+        }
+        resolved = next.is_absolute() ? next : resolved.parent_path() / next;
+    }
+    return false;
+}
+
 void SyncDirectory(const fs::path& directory)
 {
     const int fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -357,10 +379,62 @@ int CompareFileNames(const UTF16String& a, const UTF16String& b)
     return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
-bool WriteFileAtomically(const fs::path& target,
+bool ReadRegularFile(const fs::path& path, std::string& contents)
+{
+    // Looked at before opening, so that no device is opened; non-blocking, so that a FIFO put in
+    // place between the two steps cannot make the open wait for a writer.
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    std::string read;
+    if (ok) {
+        read.resize(static_cast<std::size_t>(info.st_size));
+        std::size_t size = 0;
+        while (true) {
+            if (size == read.size()) {
+                // The file may have grown since fstat.
+                read.resize(size + kWriteBufferSize);
+            }
+            const ssize_t got = ::read(fd, read.data() + size, read.size() - size);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                ok = got == 0;
+                break;
+            }
+            size += static_cast<std::size_t>(got);
+        }
+        read.resize(size);
+    }
+    ::close(fd);
+    if (ok) {
+        contents.swap(read);
+    }
+    return ok;
+}
+
+bool WriteFileAtomically(const fs::path& requested,
                          const std::function<bool(const std::function<bool(std::string_view)>& append)>& writer)
 {
-    if (target.empty() || !target.has_filename()) {
+    if (requested.empty() || !requested.has_filename()) {
+        return false;
+    }
+    fs::path target;
+    if (!ResolveSaveTarget(requested, target)) {
+        KAFH_TRACE("WriteFileAtomically", 5, "\"" << requested.native() << "\": symbolic links lead nowhere; not saved");
+        return false;
+    }
+    struct stat existing {};
+    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        KAFH_TRACE("WriteFileAtomically", 5, "\"" << target.native() << "\": not a regular file; not replaced");
         return false;
     }
     fs::path temporary;
@@ -371,8 +445,7 @@ bool WriteFileAtomically(const fs::path& target,
         return false;
     }
     // Keep the permissions of the file being replaced; a new file gets the usual 0666 less umask.
-    struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    if (exists) {
         ::fchmod(fd, existing.st_mode & 07777);
     }
     const char* failedStep = nullptr;

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -88,9 +89,15 @@ int CompareFileNames(const UTF16String& a, const UTF16String& b);
 std::filesystem::path ToPath(const UTF16String& path);
 UTF16String FromPath(const std::filesystem::path& path);
 
+/// The whole contents of a regular file, symbolic links followed. False (contents untouched) for
+/// anything else (a FIFO, a device, a directory) and on a read error; never waits for a writer.
+bool ReadRegularFile(const std::filesystem::path& path, std::string& contents);
+
 /// Replaces the file's contents atomically: writes a uniquely named temporary file in the same
-/// directory, flushes it to disk and renames it over the target. On any failure the temporary file
-/// is removed, the old file stays as it was, and the result is false.
+/// directory, flushes it to disk and renames it over the target. A symbolic link is followed: the
+/// file it leads to is replaced and the link stays. A target that exists but is not a regular file
+/// is refused. On any failure the temporary file is removed, the old file stays as it was, and the
+/// result is false.
 bool WriteFileAtomically(const std::filesystem::path& target, std::string_view contents);
 /// The same, with the contents produced by a writer that gets a function appending bytes to the
 /// temporary file (false from the writer, or a failed append, abandons the save).

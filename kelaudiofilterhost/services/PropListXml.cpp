@@ -25,16 +25,11 @@
 #include <pugixml.hpp>
 
 #include <bit>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <memory>
 #include <type_traits>
 #include <variant>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kelcore::proplist::utils {
 
@@ -371,35 +366,6 @@ bool ReadDocument(const pugi::xml_document& document, PropList& list)
     return ReadEntries(root, list, 0, 0);
 }
 
-// The whole of a regular file (pugixml's own loader would take a directory's size for a file's).
-bool ReadRegularFile(const std::filesystem::path& path, std::unique_ptr<char[]>& buffer, std::size_t& size)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    if (ok) {
-        const auto capacity = static_cast<std::size_t>(info.st_size);
-        buffer = std::make_unique_for_overwrite<char[]>(capacity + 1);
-        size = 0;
-        while (size < capacity) {
-            const ssize_t got = ::read(fd, buffer.get() + size, capacity - size);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                ok = got == 0;
-                break;
-            }
-            size += static_cast<std::size_t>(got);
-        }
-    }
-    ::close(fd);
-    return ok;
-}
-
 struct AppendWriter : pugi::xml_writer {
     explicit AppendWriter(const std::function<bool(std::string_view)>& append) : mAppend(append) {}
     void write(const void* data, std::size_t size) override
@@ -506,15 +472,14 @@ bool LoadPropList(const UTF16String& path, PropList& list, bool merge)
 {
     try {
         const std::filesystem::path filePath = filesupport::ToPath(path);
-        std::unique_ptr<char[]> buffer;
-        std::size_t size = 0;
-        if (!ReadRegularFile(filePath, buffer, size)) {
-            KAFH_TRACE("LoadPropList", 5, "\"" << filePath.native() << "\": not a readable file");
+        std::string buffer;
+        if (!filesupport::ReadRegularFile(filePath, buffer)) {
+            KAFH_TRACE("LoadPropList", 5, "\"" << filePath.native() << "\": not a readable regular file");
             return false;
         }
         // Parsed in place: the buffer outlives the document.
         pugi::xml_document document;
-        const pugi::xml_parse_result result = document.load_buffer_inplace(buffer.get(), size, kParseFlags);
+        const pugi::xml_parse_result result = document.load_buffer_inplace(buffer.data(), buffer.size(), kParseFlags);
         if (!result) {
             KAFH_TRACE("LoadPropList", 5,
                        "\"" << filePath.native() << "\": " << result.description() << " at offset " << result.offset);

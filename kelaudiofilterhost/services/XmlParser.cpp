@@ -113,10 +113,15 @@ int Deliver(const pugi::xml_document& document, const pugi::xml_parse_result& re
 
 int Parser::ParseFile(const UTF16String& path)
 {
-    pugi::xml_document document;
-    const auto result = document.load_file(filesupport::ToPath(path).c_str(), kParseOptions);
     UTF8String source = "\"";
     source.append(UTF16to8(path)).append("\"");
+    std::string buffer;
+    if (!filesupport::ReadRegularFile(filesupport::ToPath(path), buffer)) {
+        KAFH_TRACE("xml::Parser", 5, source << ": not a readable regular file");
+        return static_cast<int>(pugi::status_io_error);
+    }
+    pugi::xml_document document;
+    const auto result = document.load_buffer_inplace(buffer.data(), buffer.size(), kParseOptions);
     return Deliver(document, result, mHandler, source);
 }
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <tuple>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kelcore;
@@ -154,4 +155,45 @@ TEST(File, AtomicWriteReplacesContentsAndKeepsPermissions)
     EXPECT_EQ(ReadWholeFile(tree.Root() / "empty"), "");
     EXPECT_EQ(tree.EntryCount(), 2);
     EXPECT_FALSE(WriteFileAtomically(tree.Root() / "", "x"));
+}
+
+TEST(File, AtomicWriteThroughALinkReplacesTheLinksTarget)
+{
+    TempTree tree;
+    const fs::path real = tree.File("real/settings.xml");
+    tree.Link("hop", "real/settings.xml");     // relative to the link's folder
+    tree.Link("settings.xml", tree.Root() / "hop"); // a chain of two links
+    ASSERT_TRUE(WriteFileAtomically(tree.Root() / "settings.xml", "through the link"));
+    EXPECT_TRUE(fs::is_symlink(tree.Root() / "settings.xml"));
+    EXPECT_TRUE(fs::is_symlink(tree.Root() / "hop"));
+    EXPECT_EQ(ReadWholeFile(real), "through the link");
+    EXPECT_EQ(std::distance(fs::directory_iterator(real.parent_path()), fs::directory_iterator()), 1);
+
+    // A dangling link gets its target created; a link loop and a target that is not a regular file
+    // are refused and left as they were.
+    tree.Link("dangling", "real/new.xml");
+    ASSERT_TRUE(WriteFileAtomically(tree.Root() / "dangling", "created"));
+    EXPECT_EQ(ReadWholeFile(real.parent_path() / "new.xml"), "created");
+    tree.Link("loop", tree.Root() / "loop");
+    EXPECT_FALSE(WriteFileAtomically(tree.Root() / "loop", "x"));
+    EXPECT_TRUE(fs::is_symlink(tree.Root() / "loop"));
+    ASSERT_EQ(::mkfifo((tree.Root() / "fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(WriteFileAtomically(tree.Root() / "fifo", "x"));
+    EXPECT_TRUE(fs::is_fifo(tree.Root() / "fifo"));
+}
+
+TEST(File, ReadingRefusesWhatIsNotARegularFileWithoutBlocking)
+{
+    TempTree tree;
+    const fs::path file = tree.File("settings.xml");
+    tree.Link("link.xml", file);
+    std::string contents = "stale";
+    ASSERT_TRUE(ReadRegularFile(tree.Root() / "link.xml", contents));
+    EXPECT_EQ(contents, "settings.xml");
+
+    const fs::path fifo = tree.Root() / "fifo.xml";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const fs::path& path : {fifo, tree.Root(), tree.Root() / "missing"}) {
+        EXPECT_FALSE(ReadRegularFile(path, contents)) << path;
+    }
 }
