@@ -9,12 +9,14 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <set>
 #include <string>
 #include <system_error>
 #include <utility>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -179,29 +181,41 @@ bool WriteAll(int fd, std::string_view contents)
     return true;
 }
 
-// A name in the target's directory no other writer uses: process id and a per-process counter,
-// with O_EXCL settling any clash with a leftover of an earlier process.
-int CreateTemporaryFile(const fs::path& target, fs::path& temporary)
+// The part of a temporary file's name taken from its target; very long names would not leave
+// room for the rest.
+std::string TemporaryStem(const fs::path& target)
 {
-    static std::atomic<unsigned> counter{0};
     const std::string name = target.filename().native();
-    const std::string stem = name.size() <= 200 ? name : std::string("kafh");
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string temporaryName = ".";
-        temporaryName += stem;
-        temporaryName += '.';
-        temporaryName += std::to_string(::getpid());
-        temporaryName += '.';
-        temporaryName += std::to_string(counter++);
-        temporaryName += ".tmp";
-        temporary = target.parent_path();
-        temporary /= temporaryName;
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
+    return name.size() <= 200 ? name : std::string("kafh");
+}
+
+// The id of the process that made a temporary file of this stem (".STEM.PID.N.tmp"); 0 when the name
+// is not one of them.
+pid_t TemporaryFileOwner(std::string_view name, std::string_view stem)
+{
+    constexpr std::string_view suffix = ".tmp";
+    if (name.size() < stem.size() + 2 + suffix.size() || name[0] != '.' || name.substr(1, stem.size()) != stem ||
+        name[stem.size() + 1] != '.' || !name.ends_with(suffix)) {
+        return 0;
     }
-    return -1;
+    const std::string_view middle = name.substr(stem.size() + 2, name.size() - stem.size() - 2 - suffix.size());
+    const auto dot = middle.find('.');
+    if (dot == std::string_view::npos) {
+        return 0;
+    }
+    const auto allDigits = [](std::string_view digits) {
+        return !digits.empty() && digits.size() <= 18 &&
+               std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    const std::string_view pid = middle.substr(0, dot);
+    if (!allDigits(pid) || !allDigits(middle.substr(dot + 1))) {
+        return 0;
+    }
+    long long value = 0;
+    for (char c : pid) {
+        value = value * 10 + (c - '0');
+    }
+    return value > 0 && value <= std::numeric_limits<pid_t>::max() ? static_cast<pid_t>(value) : 0;
 }
 
 constexpr int kMaxLinkHops = 40;
@@ -379,6 +393,58 @@ int CompareFileNames(const UTF16String& a, const UTF16String& b)
     return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
+int CreateTemporaryFileBeside(const fs::path& target, fs::path& temporary)
+{
+    // Process id and a per-process counter keep names apart; O_EXCL settles any clash with a
+    // leftover of an earlier process of the same id.
+    static std::atomic<unsigned> counter{0};
+    const std::string stem = TemporaryStem(target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temporaryName = ".";
+        temporaryName += stem;
+        temporaryName += '.';
+        temporaryName += std::to_string(::getpid());
+        temporaryName += '.';
+        temporaryName += std::to_string(counter++);
+        temporaryName += ".tmp";
+        temporary = target.parent_path();
+        temporary /= temporaryName;
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+std::size_t RemoveStaleTemporaryFiles(const fs::path& requested)
+{
+    fs::path target;
+    if (requested.empty() || !requested.has_filename() || !ResolveSaveTarget(requested, target)) {
+        return 0;
+    }
+    const fs::path directory = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    const std::string stem = TemporaryStem(target);
+    const pid_t self = ::getpid();
+    std::size_t removed = 0;
+    std::error_code error;
+    for (fs::directory_iterator it(directory, error); !error && it != fs::directory_iterator(); it.increment(error)) {
+        const pid_t owner = TemporaryFileOwner(it->path().filename().native(), stem);
+        // Only a process that no longer exists cannot finish its save; ESRCH says so (EPERM means
+        // it runs under another user).
+        if (owner == 0 || owner == self || ::kill(owner, 0) == 0 || errno != ESRCH) {
+            continue;
+        }
+        struct stat info {};
+        if (::lstat(it->path().c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::unlink(it->path().c_str()) == 0) {
+            KAFH_TRACE("RemoveStaleTemporaryFiles", 5, "\"" << it->path().native() << "\": left by process " << owner
+                                                             << ", removed");
+            ++removed;
+        }
+    }
+    return removed;
+}
+
 bool ReadRegularFile(const fs::path& path, std::string& contents)
 {
     // Looked at before opening, so that no device is opened; non-blocking, so that a FIFO put in
@@ -437,8 +503,9 @@ bool WriteFileAtomically(const fs::path& requested,
         KAFH_TRACE("WriteFileAtomically", 5, "\"" << target.native() << "\": not a regular file; not replaced");
         return false;
     }
+    RemoveStaleTemporaryFiles(target);
     fs::path temporary;
-    const int fd = CreateTemporaryFile(target, temporary);
+    const int fd = CreateTemporaryFileBeside(target, temporary);
     if (fd < 0) {
         const int error = errno;
         KAFH_TRACE("WriteFileAtomically", 5, "\"" << target.native() << "\": no temporary file: " << std::strerror(error));

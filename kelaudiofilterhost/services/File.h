@@ -3,6 +3,7 @@
 
 #include "kelaudiofilterhost/services/Strings.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -88,6 +89,15 @@ int CompareFileNames(const UTF16String& a, const UTF16String& b);
 /// UTF-16 path to a file-system path (UTF-8 bytes) and back; bytes that are not UTF-8 become U+FFFD.
 std::filesystem::path ToPath(const UTF16String& path);
 UTF16String FromPath(const std::filesystem::path& path);
+
+/// Creates a temporary file beside target (".NAME.PID.N.tmp" in target's directory, no link
+/// followed) and opens it for writing; the descriptor, or -1 with errno set. The name tells
+/// RemoveStaleTemporaryFiles which process made it; the caller renames or removes the file.
+int CreateTemporaryFileBeside(const std::filesystem::path& target, std::filesystem::path& temporary);
+/// Removes the temporary files of target (links followed, as a save does) that processes which no
+/// longer exist left behind; files of running processes, this one included, stay. Returns how
+/// many were removed. Atomic saves call it before writing.
+std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& target);
 
 /// The whole contents of a regular file, symbolic links followed. False (contents untouched) for
 /// anything else (a FIFO, a device, a directory) and on a read error; never waits for a writer.

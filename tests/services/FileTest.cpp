@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kelcore;
@@ -196,4 +197,43 @@ TEST(File, ReadingRefusesWhatIsNotARegularFileWithoutBlocking)
     for (const fs::path& path : {fifo, tree.Root(), tree.Root() / "missing"}) {
         EXPECT_FALSE(ReadRegularFile(path, contents)) << path;
     }
+}
+
+TEST(File, AtomicWriteRemovesTemporaryFilesOfDeadProcessesOnly)
+{
+    TempTree tree;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const std::string dead = std::to_string(child), alive = std::to_string(::getpid());
+    const std::string stale[] = {".settings.xml." + dead + ".0.tmp", ".settings.xml." + dead + ".12.tmp"};
+    const std::string kept[] = {
+        ".settings.xml." + alive + ".3.tmp", // this process may be saving on another thread
+        ".settings.xml.1.0.tmp",             // a running process
+        ".other.xml." + dead + ".0.tmp",      // another file's
+        ".settings.xml." + dead + ".x.tmp",   // not a name saves make
+        "settings.xml." + dead + ".0.tmp",
+    };
+    for (const auto& names : {std::vector<std::string>(std::begin(stale), std::end(stale)),
+                              std::vector<std::string>(std::begin(kept), std::end(kept))}) {
+        for (const std::string& name : names) {
+            tree.File(name);
+        }
+    }
+    ASSERT_TRUE(WriteFileAtomically(tree.Root() / "settings.xml", "saved"));
+    for (const std::string& name : stale) {
+        EXPECT_FALSE(fs::exists(tree.Root() / name)) << name;
+    }
+    for (const std::string& name : kept) {
+        EXPECT_TRUE(fs::exists(tree.Root() / name)) << name;
+    }
+    // Asked through a link, the helper looks beside the file the link leads to.
+    tree.File("real/" + stale[0]);
+    tree.File("real/settings.xml");
+    tree.Link("link.xml", tree.Root() / "real/settings.xml");
+    EXPECT_EQ(RemoveStaleTemporaryFiles(tree.Root() / "link.xml"), 1u);
+    EXPECT_FALSE(fs::exists(tree.Root() / "real" / stale[0]));
 }
