@@ -3,8 +3,6 @@
 
 #include "kelaudiofilterhost/services/Trace.h"
 
-#include <boost/locale/utf.hpp>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -50,24 +48,6 @@ fs::path Normalised(const fs::path& path)
         }
     }
     return WithoutTrailingSeparator(absolute.lexically_normal());
-}
-
-bool IsWellFormedUtf8(std::string_view text)
-{
-    namespace utf = boost::locale::utf;
-    const char* it = text.data();
-    const char* end = it + text.size();
-    while (it != end) {
-        if (static_cast<unsigned char>(*it) < 0x80) {
-            ++it;
-            continue;
-        }
-        const utf::code_point cp = utf::utf_traits<char>::decode(it, end);
-        if (cp == utf::illegal || cp == utf::incomplete) {
-            return false;
-        }
-    }
-    return true;
 }
 
 using DirectoryId = std::pair<dev_t, ino_t>;
@@ -139,7 +119,7 @@ private:
         }
         for (; it != fs::directory_iterator(); it.increment(error)) {
             const fs::path& path = it->path();
-            if (!IsWellFormedUtf8(path.filename().native())) {
+            if (!IsValidUtf8(path.filename().native())) {
                 KAFH_TRACE("Dir::Walk", 5, "\"" << path.native() << "\": name is not UTF-8, skipped");
                 continue;
             }

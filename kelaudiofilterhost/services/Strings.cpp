@@ -63,6 +63,23 @@ UTF16String UTF8to16(std::string_view text)
     return Convert<char, UTF16String>(text.data(), text.data() + text.size());
 }
 
+bool IsValidUtf8(std::string_view text)
+{
+    const char* it = text.data();
+    const char* end = it + text.size();
+    while (it != end) {
+        if (static_cast<unsigned char>(*it) < 0x80) {
+            ++it;
+            continue;
+        }
+        const utf::code_point cp = utf::utf_traits<char>::decode(it, end);
+        if (cp == utf::illegal || cp == utf::incomplete) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool EqualIgnoringAsciiCase(std::u16string_view a, std::u16string_view b)
 {
     auto fold = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; };

@@ -20,6 +20,10 @@ UTF8String UTF16to8(std::u16string_view text);
 /// Ill-formed or truncated sequences become U+FFFD; never throws.
 UTF16String UTF8to16(std::string_view text);
 
+/// Whether the bytes are well-formed UTF-8, so that UTF8to16 keeps them exactly (file names on
+/// Linux need not be; such a name cannot be given back to the file system from UTF-16).
+bool IsValidUtf8(std::string_view text);
+
 /// Equal length and characters, with only the ASCII letters A to Z compared without regard to case.
 bool EqualIgnoringAsciiCase(std::u16string_view a, std::u16string_view b);
 

@@ -49,6 +49,11 @@ std::vector<UTF16String> GetDefaultVSTDirectories()
             if (entry.empty()) {
                 continue;
             }
+            // Would be stored mangled (U+FFFD) and name another directory.
+            if (!kelcore::IsValidUtf8(entry)) {
+                KAFH_TRACE("VST", 5, "VST_PATH entry \"" << entry << "\" is not UTF-8; skipped");
+                continue;
+            }
             const Dir dir(kelcore::UTF8to16(entry));
             if (dir.Exists()) {
                 AddIfNew(directories, dir.FullPath());
@@ -61,7 +66,12 @@ std::vector<UTF16String> GetDefaultVSTDirectories()
             AddIfNew(directories, dir.FullPath());
         }
     }
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != 0) {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && !kelcore::IsValidUtf8(home)) {
+        KAFH_TRACE("VST", 5, "HOME \"" << home << "\" is not UTF-8; its .vst folder skipped");
+        home = nullptr;
+    }
+    if (home != nullptr && *home != 0) {
         const auto own = Dir(Dir(kelcore::UTF8to16(home)), u".vst").FullPath();
         bool listed = false;
         for (const auto& known : directories) {

@@ -23,6 +23,10 @@ TEST(Strings, IllFormedInputBecomesReplacementCharacters)
     };
     for (const auto& [utf8, expected] : cases) {
         EXPECT_EQ(UTF8to16(utf8), expected) << utf8;
+        EXPECT_FALSE(IsValidUtf8(utf8)) << utf8;
+    }
+    for (const std::string utf8 : {"", "plain", "Gr\xC3\xBC\xC3\x9F" "e", "\xEF\xBF\xBD", "\xF0\x9F\x8E\xB8"}) {
+        EXPECT_TRUE(IsValidUtf8(utf8)) << utf8;
     }
     EXPECT_EQ(UTF16to8(UTF16String{u'a', 0xD800, u'b'}), "a\xEF\xBF\xBD" "b"); // lone surrogates
     EXPECT_EQ(UTF16to8(UTF16String{0xDC00}), "\xEF\xBF\xBD");
