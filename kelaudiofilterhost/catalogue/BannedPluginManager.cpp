@@ -93,9 +93,11 @@ bool BannedPluginManager::SaveConfiguration(kelcore::filesupport::File& file) co
 
 void BannedPluginManager::LoadConfiguration(kelcore::filesupport::File& file)
 {
+    mReadIncompletely = false;
     if (!file.Exists()) {
         return;
     }
+    mReadIncompletely = true;
     kelcore::proplist::PropList list;
     if (!kelcore::proplist::utils::LoadPropList(file.FullPath(), list, false)) {
         KAFH_TRACE("BannedPluginManager::LoadConfiguration", 5, "\"" << file.FullPath() << "\": not readable");
@@ -109,6 +111,14 @@ void BannedPluginManager::LoadConfiguration(kelcore::filesupport::File& file)
         return;
     }
     ReadBannedPlugins(list);
+    std::int32_t count = 0;
+    list.GetValue("num_banned_plugin_files", count);
+    mReadIncompletely = records::HasIndexedEntriesFrom(list, "banned_plugin_files", count);
+    if (mReadIncompletely) {
+        KAFH_TRACE("BannedPluginManager::LoadConfiguration", 5,
+                   "\"" << file.FullPath() << "\": holds entries past \"num_banned_plugin_files\" = " << count
+                        << "; they are not read");
+    }
 }
 
 bool BannedPluginManager::LoadStaticConfiguration(kelcore::filesupport::File& file)

@@ -50,6 +50,11 @@ public:
     bool SaveConfiguration(kelcore::filesupport::File& file) const;
     /// Replaces the set by the file's; a missing, unreadable or other-version file changes nothing.
     void LoadConfiguration(kelcore::filesupport::File& file);
+    /// Whether the last LoadConfiguration met a file it did not read whole: entries past the stored
+    /// count (a negative count leaves them all out), or a file ignored as a whole (unreadable,
+    /// malformed or of another version). The next save drops what was not read, so a caller may
+    /// keep a copy of the file first.
+    bool WasReadIncompletely() const { return mReadIncompletely; }
     /// Replaces the static list; false (list unchanged) for a missing or malformed file.
     bool LoadStaticConfiguration(kelcore::filesupport::File& file);
     /// Whether a static entry matches; names compare with only A to Z folded.
@@ -66,6 +71,7 @@ private:
     std::vector<StaticEntry> mStaticList;
     UTF16String mDynamicFileName;
     UTF16String mPermanentFileName;
+    bool mReadIncompletely = false;
 };
 
 /// Reads the static list format: "plugin" elements with "filename", "uniqueid" and "version"

@@ -45,22 +45,48 @@ UTF8String IndexedKey(std::string_view base, std::int32_t index)
     return key;
 }
 
+namespace {
+
+// Every key that starts with base, in one run: keys are kept in ascending byte order.
+template <typename Visit> void ForEachKeyStartingWith(const PropList& list, std::string_view base, Visit visit)
+{
+    const auto& entries = list.GetEntries();
+    auto it = std::lower_bound(entries.begin(), entries.end(), base,
+                               [](const PropList::Entry& entry, std::string_view key) { return entry.key < key; });
+    for (; it != entries.end() && std::string_view(it->key).starts_with(base); ++it) {
+        if (!visit(*it)) {
+            return;
+        }
+    }
+}
+
+} // namespace
+
+bool HasIndexedEntriesFrom(const PropList& list, std::string_view base, std::int32_t count)
+{
+    constexpr std::int32_t kAnyIndex = std::numeric_limits<std::int32_t>::max();
+    bool found = false;
+    ForEachKeyStartingWith(list, base, [&](const PropList::Entry& entry) {
+        const std::int64_t index = ParseIndex(std::string_view(entry.key).substr(base.size()), kAnyIndex);
+        found = index >= 0 && index >= count;
+        return !found;
+    });
+    return found;
+}
+
 std::vector<const PropList::Entry*> FindIndexedEntries(const PropList& list, std::string_view base, std::int32_t count)
 {
     std::vector<std::pair<std::int64_t, const PropList::Entry*>> found;
     if (count <= 0) {
         return {};
     }
-    // Keys are kept in ascending byte order, so every key that starts with base is in one run.
-    const auto& entries = list.GetEntries();
-    auto it = std::lower_bound(entries.begin(), entries.end(), base,
-                               [](const PropList::Entry& entry, std::string_view key) { return entry.key < key; });
-    for (; it != entries.end() && std::string_view(it->key).starts_with(base); ++it) {
-        const std::int64_t index = ParseIndex(std::string_view(it->key).substr(base.size()), count);
+    ForEachKeyStartingWith(list, base, [&](const PropList::Entry& entry) {
+        const std::int64_t index = ParseIndex(std::string_view(entry.key).substr(base.size()), count);
         if (index >= 0) {
-            found.emplace_back(index, &*it);
+            found.emplace_back(index, &entry);
         }
-    }
+        return true;
+    });
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<const PropList::Entry*> result;
     result.reserve(found.size());

@@ -21,6 +21,10 @@ UTF8String IndexedKey(std::string_view base, std::int32_t index);
 std::vector<const kelcore::proplist::PropList::Entry*> FindIndexedEntries(const kelcore::proplist::PropList& list,
                                                                           std::string_view base, std::int32_t count);
 
+/// Whether the list holds an entry under base + i for some i >= count (any i when count <= 0): a
+/// record that reading up to the count leaves out.
+bool HasIndexedEntriesFrom(const kelcore::proplist::PropList& list, std::string_view base, std::int32_t count);
+
 /// The child list of an entry; null when the entry holds a value.
 const kelcore::proplist::PropList* ChildOf(const kelcore::proplist::PropList::Entry& entry);
 

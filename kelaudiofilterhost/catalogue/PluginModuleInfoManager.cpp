@@ -17,6 +17,29 @@ namespace {
 
 constexpr std::uint32_t kConfigurationVersion = 2;
 
+// Whether a record list holds records its counts leave unread.
+bool HoldsUnreadRecords(const PropList& list)
+{
+    const auto pastCount = [](const PropList& records, const char* countKey, std::string_view base) {
+        std::int32_t count = 0;
+        records.GetValue(countKey, count);
+        return records::HasIndexedEntriesFrom(records, base, count);
+    };
+    if (pastCount(list, "num_tech_infos", "tech_info") || pastCount(list, "num_plugin_infos", "plugin_info") ||
+        pastCount(list, "num_descriptors", "descriptor")) {
+        return true;
+    }
+    std::int32_t count = 0;
+    list.GetValue("num_tech_infos", count);
+    for (const PropList::Entry* entry : records::FindIndexedEntries(list, "tech_info", count)) {
+        const PropList* record = records::ChildOf(*entry);
+        if (record && pastCount(*record, "num_directories", "directories")) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 PluginModuleInfoManager& PluginModuleInfoManager::GetInstance()
@@ -272,6 +295,7 @@ void PluginModuleInfoManager::WritePluginInfos(PropList& list) const
 bool PluginModuleInfoManager::LoadConfiguration(kelcore::filesupport::File& file)
 {
     AudioFilterDescriptorManager& descriptors = AudioFilterDescriptorManager::GetInstance();
+    mReadIncompletely = false;
     if (file.Exists()) {
         PropList list;
         if (!kelcore::proplist::utils::LoadPropList(file.FullPath(), list, false)) {
@@ -281,6 +305,11 @@ bool PluginModuleInfoManager::LoadConfiguration(kelcore::filesupport::File& file
         std::uint32_t version = 0;
         list.GetValue("version", version);
         if (version == kConfigurationVersion) {
+            mReadIncompletely = HoldsUnreadRecords(list);
+            if (mReadIncompletely) {
+                KAFH_TRACE("PluginModuleInfoManager::LoadConfiguration", 5,
+                           "\"" << file.FullPath() << "\": holds records past its counts; they are not read");
+            }
             ReadDirectories(list);
             ReadPluginInfos(list, mModuleMap, mModuleList, false);
             // The application's own descriptors come first, so their identifiers win over the file's.
@@ -289,6 +318,7 @@ bool PluginModuleInfoManager::LoadConfiguration(kelcore::filesupport::File& file
             mPluginInfosChangedSignal();
             return true;
         }
+        mReadIncompletely = true;
         KAFH_TRACE("PluginModuleInfoManager::LoadConfiguration", 5,
                    "\"" << file.FullPath() << "\": version " << version << " is not " << kConfigurationVersion
                         << "; ignored");

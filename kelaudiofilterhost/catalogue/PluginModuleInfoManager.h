@@ -83,6 +83,11 @@ public:
     /// ignored as a whole (false): the catalogue keeps only the private descriptors and, when it knows
     /// no module, the technologies get their default directories. Always signals.
     bool LoadConfiguration(kelcore::filesupport::File& file);
+    /// Whether the last LoadConfiguration met a file it did not read whole: records past a stored
+    /// count (a negative count leaves them all out), or a file ignored as a whole (unreadable,
+    /// malformed or of another version). The next save drops what was not read, so a caller may
+    /// keep a copy of the file first.
+    bool WasReadIncompletely() const { return mReadIncompletely; }
     /// Merges the module infos and descriptors of the XML text (version and directories are not
     /// looked at). False when the text is malformed; then nothing is merged.
     bool AddConfiguration(const UTF8String& xml, bool notify);
@@ -105,6 +110,7 @@ private:
     PluginInfosChangedSignal mPluginInfosChangedSignal;
     kelcore::proplist::PropList mPrivatePluginConfiguration;
     UTF16String mSettingsFileName;
+    bool mReadIncompletely = false;
 };
 
 } // namespace kelaudiofilterhost

@@ -81,8 +81,31 @@ TEST(BannedPluginManager, IndicesWithGapsAreAllRead)
                                                Value("banned_plugin_files0", "string", "2:/first.so") +
                                                Value("banned_plugin_files9", "string", "2:/last.so"))));
     Banned(true);
-    BannedPluginManager::GetInstance().LoadConfiguration(file);
+    auto& manager = BannedPluginManager::GetInstance();
+    manager.LoadConfiguration(file);
     EXPECT_EQ(Banned(), (std::vector<PluginLocator>{PluginLocator(VST, u"/first.so"), PluginLocator(VST, u"/last.so")}));
+    EXPECT_FALSE(manager.WasReadIncompletely());
+}
+
+TEST(BannedPluginManager, TellsWhenTheFileHeldEntriesPastItsCount)
+{
+    const std::string entries = Value("banned_plugin_files0", "string", "2:/a.so") +
+                                Value("banned_plugin_files1", "string", "2:/b.so");
+    const auto file = [&](const std::string& version, const std::string& count) {
+        return Document(Value("version", "uint32", version) + Value("num_banned_plugin_files", "int32", count) + entries);
+    };
+    const std::tuple<std::optional<std::string>, std::size_t, bool> cases[] = {
+        {std::nullopt, 0, false},  {file("1", "2"), 2, false}, {file("1", "1"), 1, true},
+        {file("1", "-1"), 0, true}, {file("2", "2"), 0, true},  {"<<<not xml", 0, true},
+    };
+    for (const auto& [text, banned, incomplete] : cases) {
+        TempDir dir;
+        File banFile(text ? dir.Write("banned.xml", *text) : dir.Path() / "missing.xml");
+        Banned(true);
+        BannedPluginManager::GetInstance().LoadConfiguration(banFile);
+        EXPECT_EQ(Banned().size(), banned) << text.value_or("missing");
+        EXPECT_EQ(BannedPluginManager::GetInstance().WasReadIncompletely(), incomplete) << text.value_or("missing");
+    }
 }
 
 TEST(BannedPluginManager, StaticListMatchesByNameWithOptionalIdAndVersion)

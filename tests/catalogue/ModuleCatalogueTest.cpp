@@ -91,32 +91,41 @@ TEST(ModuleCatalogue, BadFilesGiveDefinedResults)
     struct Case {
         std::optional<std::string> text;
         bool loaded;
+        bool incomplete; // records left unread, so the next save would drop them
         Texts modules, vstDirectories;
         std::size_t descriptors; // besides the private one
         const char* traced;
     } const cases[] = {
-        {std::nullopt, false, {}, defaults, 0, "missing"},                  // no file, no trace
-        {Document(v2).substr(0, 60), false, {}, defaults, 0, "malformed"}, // truncated
-        {Document(Value("version", "uint32", "1") + infos("1") + Module("plugin_info0", "2:/g", "g")), false, {},
+        {std::nullopt, false, false, {}, defaults, 0, "missing"},                  // no file, no trace
+        {Document(v2).substr(0, 60), false, true, {}, defaults, 0, "malformed"}, // truncated
+        {Document(Value("version", "uint32", "1") + infos("1") + Module("plugin_info0", "2:/g", "g")), false, true, {},
          defaults, 0, "version 1 is not 2"},
         {Document(v2 + infos(huge) + Module("plugin_info0", "2:/h0", "h0") + Module("plugin_info1", "2:/h1", "h1") +
                   Value("num_descriptors", "int32", huge) + List("descriptor0", Value("id", "string", "2:0 h")) +
                   List("descriptor1", Value("id", "string", "2:1 h"))),
-         true, {u"h0", u"h1"}, current, 2, "2147483647"},
-        {Document(v2 + infos("-5") + Module("plugin_info0", "2:/g", "g")), true, {}, current, 0, "-5"},
+         true, false, {u"h0", u"h1"}, current, 2, "2147483647"},
+        {Document(v2 + infos("-5") + Module("plugin_info0", "2:/g", "g")), true, true, {}, current, 0, "-5"},
         {Document(v2 + infos("3") + Module("plugin_info0", "2:/a", "a") + Module("plugin_info1", "2:/b", "b") +
                   Module("plugin_info2", "2:/x/../a", "a later")),
-         true, {u"b", u"a later"}, current, 0, "the later record wins"},
+         true, false, {u"b", u"a later"}, current, 0, "the later record wins"},
         {Document(v2 + infos("3") + List("plugin_info0", Value("locator", "string", "2:/w") + Value("name", "int32", "5")) +
                   Module("plugin_info01", "2:/z", "z") + Value("plugin_info2", "string", "") +
                   Module("plugin_info3", "2:/y", "y")),
-         true, {u""}, current, 0, "not a record"},
+         true, true, {u""}, current, 0, "not a record"},
         {Document(v2 + Value("num_tech_infos", "int32", "2") +
                   List("tech_info0", Value("tech_type", "int32", "2") + Value("num_directories", "int32", "3") +
                                          Value("directories0", "string", "/n1") + Value("directories1", "string", "") +
                                          Value("directories2", "string", "/n2")) +
                   List("tech_info1", Value("tech_type", "int32", "42"))),
-         true, {}, {u"/n1", u"/n2"}, 0, "no technology 42"},
+         true, false, {}, {u"/n1", u"/n2"}, 0, "no technology 42"},
+        // Directories and descriptors past their counts are not read, and that is told.
+        {Document(v2 + Value("num_tech_infos", "int32", "1") +
+                  List("tech_info0", Value("tech_type", "int32", "2") + Value("num_directories", "int32", "1") +
+                                         Value("directories0", "string", "/n1") + Value("directories1", "string", "/n2"))),
+         true, true, {}, {u"/n1"}, 0, "past its counts"},
+        {Document(v2 + Value("num_descriptors", "int32", "1") + List("descriptor0", Value("id", "string", "2:0 d")) +
+                  List("descriptor1", Value("id", "string", "2:1 d"))),
+         true, true, {}, current, 1, "past its counts"},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -130,6 +139,7 @@ TEST(ModuleCatalogue, BadFilesGiveDefinedResults)
         TraceCapture trace;
         kelcore::filesupport::File file(dir.Path() / "AudioPluginManagerSettings.xml");
         EXPECT_EQ(catalogue.LoadConfiguration(file), c.loaded) << c.traced;
+        EXPECT_EQ(catalogue.WasReadIncompletely(), c.incomplete) << c.traced;
         Texts names;
         std::transform(catalogue.PluginInfoBegin(), catalogue.PluginInfoEnd(), std::back_inserter(names),
                        [](const auto& info) { return info->GetName(); });
