@@ -191,6 +191,22 @@ TEST_F(KafhBadInput, CorruptSettingsFilesAreRefusedAndKept)
     EXPECT_EQ(second.exitCode, 0);
     EXPECT_EQ(second.err, "") << "said once";
     EXPECT_EQ(ReadText(mConfig / "DynamicAudioPlugInBlacklist.xml.bak"), undercounted);
+
+    // A catalogue whose stored count is negative is read as holding no modules; its records too
+    // survive in a copy before the first save.
+    const auto plugins = mFolder / "plugins";
+    std::filesystem::create_directories(plugins);
+    std::filesystem::copy_file(std::filesystem::path(KAFH_TESTPLUGINS_VST2_DIR) / "KafhGain.so", plugins / "KafhGain.so");
+    ASSERT_EQ(Kafh({"scan", "--dir", plugins.string()}).exitCode, 0);
+    auto text = ReadText(catalogue);
+    const std::string count = R"(key="num_plugin_infos" type="int32" data="1")";
+    ASSERT_NE(text.find(count), std::string::npos) << text;
+    text.replace(text.find(count), count.size(), R"(key="num_plugin_infos" type="int32" data="-1")");
+    WriteText(catalogue, text);
+    const auto rescan = Kafh({"scan", "--dir", plugins.string()});
+    EXPECT_EQ(rescan.exitCode, 0) << rescan.err;
+    EXPECT_EQ(ReadText(mConfig / "AudioPluginManagerSettings.xml.bak"), text);
+    EXPECT_NE(rescan.err.find("AudioPluginManagerSettings.xml.bak"), std::string::npos) << rescan.err;
 }
 
 TEST_F(KafhBadInput, AReadErrorMidRenderLeavesAnExistingOutputUntouched)

@@ -9,8 +9,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <initializer_list>
-#include <string_view>
 #include <system_error>
 
 namespace kafh {
@@ -32,35 +30,6 @@ bool IsPresent(const std::filesystem::path& path)
 {
     std::error_code error;
     return std::filesystem::exists(path, error);
-}
-
-// Records named BASE0, BASE1, ... in the file against its stored count: the library reads no more
-// than the count says, and a save would then drop the rest.
-bool HoldsUnreadRecords(const kelcore::proplist::PropList& list, const char* countKey,
-                        std::initializer_list<std::string_view> bases)
-{
-    std::int32_t count = 0;
-    list.GetValue(countKey, count);
-    std::size_t records = 0;
-    for (const auto& entry : list.GetEntries()) {
-        const std::string_view key = entry.key;
-        for (const auto base : bases) {
-            if (key.size() > base.size() && key.substr(0, base.size()) == base &&
-                key.find_first_not_of("0123456789", base.size()) == std::string_view::npos) {
-                ++records;
-            }
-        }
-    }
-    return records > static_cast<std::size_t>(std::max(count, 0));
-}
-
-bool FileHoldsUnreadRecords(const std::filesystem::path& path, const char* countKey,
-                            std::initializer_list<std::string_view> bases)
-{
-    kelcore::proplist::PropList list;
-    return IsPresent(path) &&
-           kelcore::proplist::utils::LoadPropList(kelcore::filesupport::FromPath(path), list, false) &&
-           HoldsUnreadRecords(list, countKey, bases);
 }
 
 } // namespace
@@ -112,7 +81,7 @@ bool Settings::Load(std::string& error)
         }
         File file(banned);
         BannedPluginManager::GetInstance().LoadConfiguration(file);
-        mBannedHoldsUnread = HoldsUnreadRecords(list, "num_banned_plugin_files", {"banned_plugin_files"});
+        mBannedHoldsUnread = BannedPluginManager::GetInstance().WasReadIncompletely();
     }
     if (!LoadStaticList(error)) {
         return false;
@@ -125,8 +94,7 @@ bool Settings::Load(std::string& error)
                 " is unreadable, malformed or of another version (move it away to start a new one)";
         return false;
     }
-    mCatalogueHoldsUnread = FileHoldsUnreadRecords(catalogue, "num_plugin_infos", {"plugin_info"}) ||
-                            FileHoldsUnreadRecords(catalogue, "num_descriptors", {"descriptor"});
+    mCatalogueHoldsUnread = IsPresent(catalogue) && PluginModuleInfoManager::GetInstance().WasReadIncompletely();
     return true;
 }
 
