@@ -116,6 +116,7 @@ bool AudioFilter::OfflineProcessFinished()
 void AudioFilter::Suspend()
 {
     mSuspended.store(true, std::memory_order_release);
+    ReleaseReplacedChannelMaps();
     mSuspendedStateChangedSignal(true);
 }
 

@@ -5,9 +5,9 @@
 #include "kelaudiofilterhost/framework/AudioFilterBusDescription.h"
 #include "kelaudiofilterhost/framework/AudioFilterEditor.h"
 #include "kelaudiofilterhost/framework/AudioFilterParameterInfo.h"
-#include "kelaudiofilterhost/framework/ChannelIndexArray.h"
 #include "kelaudiofilterhost/framework/DelayLine.h"
 #include "kelaudiofilterhost/framework/IAudioFilterHost.h"
+#include "kelaudiofilterhost/framework/PreparedChannelMap.h"
 #include "kelaudiofilterhost/presets/PresetData.h"
 #include "kelaudiofilterhost/presets/PresetList.h"
 #include "kelaudiofilterhost/services/Geometry.h"
@@ -234,7 +234,10 @@ protected:
 
 private:
     void BuildChannelMaps();
+    /// Prepares a whole map from the maps and publishes it to the audio thread; under the lock.
     void UpdateChannelMapArraysForRendering();
+    /// Frees the maps the audio thread replaced and can no longer hold.
+    void ReleaseReplacedChannelMaps();
     void ChangeChannelMap(bool input, const std::function<void(ChannelMap&)>& change);
     ChannelMap& MapFor(bool input) { return input ? mInputChannelMap : mOutputChannelMap; }
     const ChannelMap& MapFor(bool input) const { return input ? mInputChannelMap : mOutputChannelMap; }
@@ -271,10 +274,9 @@ private:
     AudioFilterBusDescription mSideChainTargetBus{UTF16String(), {}, AudioFilterBusDescription::kSideChain};
     mutable boost::recursive_mutex mChannelMapLock;
     boost::intrusive_ptr<DelayLine> mPassThroughDelayLine;
-    ChannelIndexArray mInputSourceIndices;
-    ChannelIndexArray mOutputTargetIndices;
-    ChannelIndexArray mPassThroughChannels;
-    ChannelIndexArray mClearedChannels;
+    // The routing the audio thread follows; every edit publishes a whole new one.
+    PreparedChannelMapExchange mPreparedChannelMaps;
+    // Scratch of the audio thread, sized in Resume.
     std::vector<float*> mInputPointers;
     std::vector<float*> mOutputPointers;
     // The first M target inputs as handed to the delay line, null channels replaced by silence.
@@ -282,11 +284,13 @@ private:
     std::vector<float> mSilentInputBuffer;
     std::vector<float> mDiscardOutputBuffer;
     std::atomic<bool> mUseChannelMap{false};
-    // Target channel counts and block size the working arrays were built for: the audio path uses
-    // these, not the target buses, which the application may change before the next Resume.
+    // Sizes the working arrays were built for at the last Resume: later edits prepare maps of these
+    // sizes, not of the target buses, which the application may change before the next Resume.
     int mRenderMainChannels = 0;
     int mRenderInputTargets = 0;
     int mRenderBlockSize = 0;
+    unsigned int mRenderInputChannels = 0;
+    unsigned int mRenderOutputChannels = 0;
     bool mChannelMapsBuilt = false;
 };
 

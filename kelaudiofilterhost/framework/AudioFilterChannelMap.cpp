@@ -7,6 +7,7 @@
 #include "kelaudiofilterhost/services/Trace.h"
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -122,9 +123,9 @@ void AudioFilter::ChangeChannelMap(bool input, const std::function<void(ChannelM
         oldMap = MapFor(input);
         change(MapFor(input));
         newMap = MapFor(input);
-    }
-    if (!IsSuspended()) {
-        UpdateChannelMapArraysForRendering();
+        if (!IsSuspended()) {
+            UpdateChannelMapArraysForRendering();
+        }
     }
     mChannelMapChangedSignal(input, oldMap, newMap);
 }
@@ -301,10 +302,9 @@ void AudioFilter::BuildChannelMaps()
     mRenderBlockSize = blockSize;
     mChannelMapsBuilt = true;
 
-    const auto inputChannels = GetNumberOfInputChannels();
-    mInputSourceIndices.Resize(inputChannels, -1);
+    mRenderInputChannels = GetNumberOfInputChannels();
     if (!mInputBuses.empty()) {
-        mInputPointers.assign(inputChannels, mSilentInputBuffer.data());
+        mInputPointers.assign(mRenderInputChannels, mSilentInputBuffer.data());
     } else {
         mInputPointers.clear();
     }
@@ -312,16 +312,13 @@ void AudioFilter::BuildChannelMaps()
     mPassThroughDelayLine.reset();
     mRenderMainChannels = static_cast<int>(mMainTargetBus.GetChannelCount());
     mRenderInputTargets = mRenderMainChannels + static_cast<int>(mSideChainTargetBus.GetChannelCount());
-    mPassThroughChannels.Resize(static_cast<std::size_t>(mRenderMainChannels), -1);
-    mClearedChannels.Resize(static_cast<std::size_t>(mRenderMainChannels), -1);
     mDelayInputPointers.assign(static_cast<std::size_t>(mRenderMainChannels), mSilentInputBuffer.data());
 
-    const auto outputChannels = GetNumberOfOutputChannels();
-    mOutputTargetIndices.Resize(outputChannels, -1);
+    mRenderOutputChannels = GetNumberOfOutputChannels();
     if (mOutputBuses.empty()) {
         mOutputPointers.clear();
     } else {
-        mOutputPointers.assign(outputChannels, mDiscardOutputBuffer.data());
+        mOutputPointers.assign(mRenderOutputChannels, mDiscardOutputBuffer.data());
         if (mRenderMainChannels > 0) {
             const int latency = std::max(GetInitialDelay(), 0);
             mPassThroughDelayLine = new DelayLine(static_cast<unsigned long>(blockSize),
@@ -342,59 +339,52 @@ void AudioFilter::UpdateChannelMapArraysForRendering()
         return;
     }
     Lock lock(mChannelMapLock);
+    if (!mChannelMapsBuilt) {
+        return;
+    }
     const int mainChannels = mRenderMainChannels;
     const int inputTargets = mRenderInputTargets;
 
-    std::vector<int> sources(mInputSourceIndices.Size(), -1);
-    std::vector<int> targets(mOutputTargetIndices.Size(), -1);
-    std::vector<int> passThrough(mPassThroughChannels.Size(), -1);
-    std::vector<int> cleared(mClearedChannels.Size(), -1);
+    auto prepared = std::make_unique<PreparedChannelMap>();
+    prepared->inputSources.assign(mRenderInputChannels, -1);
+    prepared->outputTargets.assign(mRenderOutputChannels, -1);
+    prepared->mainChannels = mainChannels;
+    prepared->blockSize = mRenderBlockSize;
     std::set<int> usedInputTargets;
     std::set<int> usedOutputTargets;
 
     for (const auto& [filterChannel, targetChannel] : mInputChannelMap) {
         const int t = targetChannel >= 0 && targetChannel < inputTargets ? targetChannel : -1;
-        if (filterChannel >= 0 && static_cast<std::size_t>(filterChannel) < sources.size()) {
-            sources[static_cast<std::size_t>(filterChannel)] = t;
+        if (filterChannel >= 0 && static_cast<std::size_t>(filterChannel) < prepared->inputSources.size()) {
+            prepared->inputSources[static_cast<std::size_t>(filterChannel)] = t;
             usedInputTargets.insert(t);
         }
     }
     for (const auto& [filterChannel, targetChannel] : mOutputChannelMap) {
         const int t = targetChannel >= 0 && targetChannel < mainChannels ? targetChannel : -1;
-        if (filterChannel >= 0 && static_cast<std::size_t>(filterChannel) < targets.size()) {
-            targets[static_cast<std::size_t>(filterChannel)] = t;
+        if (filterChannel >= 0 && static_cast<std::size_t>(filterChannel) < prepared->outputTargets.size()) {
+            prepared->outputTargets[static_cast<std::size_t>(filterChannel)] = t;
             usedOutputTargets.insert(t);
         }
     }
-    std::size_t passCount = 0;
-    std::size_t clearCount = 0;
     for (int t = 0; t < mainChannels; ++t) {
         if (usedOutputTargets.count(t) != 0) {
             continue;
         }
         if (usedInputTargets.count(t) != 0) {
-            cleared[clearCount++] = t;
+            prepared->clearedChannels.push_back(t);
         } else {
-            passThrough[passCount++] = t;
+            prepared->passThroughChannels.push_back(t);
         }
     }
+    // One atomic switch: the audio thread follows the old map or this one, never parts of both.
+    mPreparedChannelMaps.Publish(std::move(prepared));
+}
 
-    // Two passes: an entry that becomes unmapped reads -1 before any other entry changes, so the
-    // audio thread never sees a channel routed to two places it should not be.
-    auto commit = [](ChannelIndexArray& live, const std::vector<int>& copy) {
-        for (std::size_t i = 0; i < copy.size(); ++i) {
-            if (copy[i] == -1) {
-                live.Store(i, -1);
-            }
-        }
-        for (std::size_t i = 0; i < copy.size(); ++i) {
-            live.Store(i, copy[i]);
-        }
-    };
-    commit(mInputSourceIndices, sources);
-    commit(mOutputTargetIndices, targets);
-    commit(mPassThroughChannels, passThrough);
-    commit(mClearedChannels, cleared);
+void AudioFilter::ReleaseReplacedChannelMaps()
+{
+    Lock lock(mChannelMapLock);
+    mPreparedChannelMaps.Reclaim();
 }
 
 void AudioFilter::ProcessWithMapping(float** inputs, float** outputs, int frameCount)
@@ -406,11 +396,18 @@ void AudioFilter::ProcessWithMapping(float** inputs, float** outputs, int frameC
     if (frameCount <= 0) {
         return;
     }
+    const PreparedChannelMapExchange::Reader reader(mPreparedChannelMaps);
+    const PreparedChannelMap* map = reader.Get();
+    if (map == nullptr) {
+        // Never resumed with channel maps on: nothing is sized, the filter gets the buffers as they are.
+        Process(inputs, outputs, frameCount);
+        return;
+    }
     // The shared silent and discard buffers and the delay line are sized for the block size of the
     // last Resume; a longer block cannot be processed. Silence the outputs rather than leave stale data.
-    if (mChannelMapsBuilt && frameCount > mRenderBlockSize) {
+    if (frameCount > map->blockSize) {
         if (outputs != nullptr) {
-            for (int t = 0; t < mRenderMainChannels; ++t) {
+            for (int t = 0; t < map->mainChannels; ++t) {
                 if (outputs[t] != nullptr) {
                     kelcore::FloatZero(outputs[t], frameCount);
                 }
@@ -420,18 +417,18 @@ void AudioFilter::ProcessWithMapping(float** inputs, float** outputs, int frameC
     }
 
     float** filterInputs = inputs;
-    if (!mInputSourceIndices.Empty()) {
-        for (std::size_t i = 0; i < mInputSourceIndices.Size(); ++i) {
-            const int source = mInputSourceIndices[i];
+    if (!map->inputSources.empty()) {
+        for (std::size_t i = 0; i < map->inputSources.size(); ++i) {
+            const int source = map->inputSources[i];
             float* channel = source >= 0 && inputs != nullptr ? inputs[source] : nullptr;
             mInputPointers[i] = channel != nullptr ? channel : mSilentInputBuffer.data();
         }
         filterInputs = mInputPointers.data();
     }
     float** filterOutputs = outputs;
-    if (!mOutputTargetIndices.Empty()) {
-        for (std::size_t k = 0; k < mOutputTargetIndices.Size(); ++k) {
-            const int target = mOutputTargetIndices[k];
+    if (!map->outputTargets.empty()) {
+        for (std::size_t k = 0; k < map->outputTargets.size(); ++k) {
+            const int target = map->outputTargets[k];
             float* channel = target >= 0 && outputs != nullptr ? outputs[target] : nullptr;
             mOutputPointers[k] = channel != nullptr ? channel : mDiscardOutputBuffer.data();
         }
@@ -443,17 +440,13 @@ void AudioFilter::ProcessWithMapping(float** inputs, float** outputs, int frameC
     if (outputs == nullptr) {
         return;
     }
-    for (std::size_t i = 0; i < mClearedChannels.Size(); ++i) {
-        const int t = mClearedChannels[i];
-        if (t < 0) {
-            break;
-        }
+    for (const int t : map->clearedChannels) {
         if (outputs[t] != nullptr) {
             kelcore::FloatZero(outputs[t], frameCount);
         }
     }
-    if (mRenderMainChannels > 0 && mPassThroughDelayLine) {
-        for (int c = 0; c < mRenderMainChannels; ++c) {
+    if (map->mainChannels > 0 && mPassThroughDelayLine) {
+        for (int c = 0; c < map->mainChannels; ++c) {
             float* channel = inputs != nullptr ? inputs[c] : nullptr;
             mDelayInputPointers[static_cast<std::size_t>(c)] = channel != nullptr ? channel : mSilentInputBuffer.data();
         }
@@ -463,11 +456,7 @@ void AudioFilter::ProcessWithMapping(float** inputs, float** outputs, int frameC
         if (delayed == nullptr) {
             return;
         }
-        for (std::size_t i = 0; i < mPassThroughChannels.Size(); ++i) {
-            const int t = mPassThroughChannels[i];
-            if (t < 0) {
-                break;
-            }
+        for (const int t : map->passThroughChannels) {
             if (outputs[t] != nullptr) {
                 kelcore::FloatCopy(delayed[t], outputs[t], frameCount);
             }

@@ -13,9 +13,10 @@ namespace {
 
 using namespace kelaudiofilterhost::testing;
 
-// One thread edits the maps while another processes: the audio thread must only ever see valid
-// routings (every output sample is one of the input signals or silence) and nothing races.
-TEST(ChannelMapThreads, MapEditsWhileProcessingAreSafe)
+// One thread edits the maps (and the gain) while another processes. Every block must follow one
+// whole map, old or new: each target output is written (the sentinel the caller left never
+// survives) and holds one of the input signals, scaled by a gain, or silence.
+TEST(ChannelMapThreads, EveryBlockFollowsOneWholeMapWhileAnotherThreadEdits)
 {
     boost::intrusive_ptr<DelayingGainFilter> filter = new DelayingGainFilter({StereoBus()}, {StereoBus()}, 3);
     filter->SetUseChannelMap(true);
@@ -37,32 +38,47 @@ TEST(ChannelMapThreads, MapEditsWhileProcessingAreSafe)
             if (i % 11 == 0) {
                 filter->SetChannelMap({{0, 0}, {1, 1}}, true);
             }
+            if (i % 13 == 0) {
+                filter->SetDefaultChannelMap(false);
+            }
+            filter->SetParameter(0, i % 3 == 0 ? 2.0f : 1.0f);
             ++i;
             edits.fetch_add(1);
         }
     });
 
+    constexpr float kSentinel = -1.0f;
     std::vector<std::vector<float>> in(4, std::vector<float>(64)), out(4, std::vector<float>(64));
     for (int c = 0; c < 4; ++c) {
         std::fill(in[c].begin(), in[c].end(), static_cast<float>(c + 1));
     }
+    auto valid = [](float sample) {
+        return sample == 0.0f || (sample >= 1.0f && sample <= 8.0f && (sample <= 4.0f || sample == 6.0f || sample == 8.0f));
+    };
     float* inPointers[] = {in[0].data(), in[1].data(), in[2].data(), in[3].data()};
     float* outPointers[] = {out[0].data(), out[1].data(), out[2].data(), out[3].data()};
-    bool valid = true;
-    for (int block = 0; block < 20000 && valid; ++block) {
+    long unwritten = 0;
+    long invalid = 0;
+    int block = 0;
+    for (; block < 400000 && unwritten + invalid == 0; ++block) {
+        for (auto& channel : out) {
+            std::fill(channel.begin(), channel.end(), kSentinel);
+        }
         filter->ProcessWithMapping(inPointers, outPointers, 64);
-        for (int c = 0; c < 4; ++c) {
-            for (float sample : out[c]) {
-                valid = valid && (sample == 0.0f || sample == 1.0f || sample == 2.0f || sample == 3.0f || sample == 4.0f);
+        for (const auto& channel : out) {
+            for (float sample : channel) {
+                unwritten += sample == kSentinel ? 1 : 0;
+                invalid += sample != kSentinel && !valid(sample) ? 1 : 0;
             }
         }
-        if (block > 1000 && edits.load() > 1000) {
+        if (block > 20000 && edits.load() > 20000) {
             break;
         }
     }
     stop = true;
     editor.join();
-    EXPECT_TRUE(valid);
+    EXPECT_EQ(unwritten, 0) << "after " << block << " blocks";
+    EXPECT_EQ(invalid, 0) << "after " << block << " blocks";
     EXPECT_GT(edits.load(), 0);
 }
 

@@ -5,6 +5,7 @@
 
 #include <boost/intrusive_ptr.hpp>
 
+#include <atomic>
 #include <vector>
 
 namespace kelaudiofilterhost::testing {
@@ -28,11 +29,11 @@ public:
     void SetParameter(int index, float value) override
     {
         if (index == 0) {
-            mGain = value;
+            mGain.store(value, std::memory_order_relaxed);
         }
         AudioFilter::SetParameter(index, value);
     }
-    float GetParameter(int index) const override { return index == 0 ? mGain : 0.0f; }
+    float GetParameter(int index) const override { return index == 0 ? mGain.load(std::memory_order_relaxed) : 0.0f; }
 
     void Resume() override
     {
@@ -47,9 +48,10 @@ public:
         ++mProcessCalls;
         const auto inputChannels = GetNumberOfInputChannels();
         const auto length = mHistory.empty() ? 0 : mHistory.front().size();
+        const float gain = mGain.load(std::memory_order_relaxed);
         for (int i = 0; i < frameCount; ++i) {
             for (std::size_t c = 0; c < mHistory.size(); ++c) {
-                const float in = c < inputChannels ? inputs[c][i] * mGain : 0.0f;
+                const float in = c < inputChannels ? inputs[c][i] * gain : 0.0f;
                 auto& ring = mHistory[c];
                 ring[mHistoryPosition] = in;
                 outputs[c][i] = ring[(mHistoryPosition + 1) % length];
@@ -62,7 +64,8 @@ public:
 
 private:
     int mLatency;
-    float mGain = 1.0f;
+    // Set from any thread while another processes.
+    std::atomic<float> mGain{1.0f};
     std::vector<std::vector<float>> mHistory;
     std::size_t mHistoryPosition = 0;
     int mProcessCalls = 0;
