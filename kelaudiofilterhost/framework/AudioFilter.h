@@ -203,7 +203,7 @@ public:
     /// Maps one filter channel to a target channel, taking the target away from any other filter channel.
     void AssignChannelMapping(bool input, int filterChannel, int targetChannel);
     void RemoveChannelMapping(bool input, int filterChannel);
-    /// Identity over the common channel count; no signal.
+    /// Identity over the common channel count; no signal. Reaches the audio path at once, like every edit.
     void SetDefaultChannelMap(bool input);
     /// Empty, or the identity over equal channel counts.
     bool IsChannelMapDefault(bool input) const;

@@ -170,6 +170,10 @@ void AudioFilter::SetDefaultChannelMap(bool input)
     for (int k = 0; k < std::min(filterChannels, targetChannels); ++k) {
         map.emplace(k, k);
     }
+    // Like every other edit, the audio path follows at once while the filter is active.
+    if (!IsSuspended()) {
+        UpdateChannelMapArraysForRendering();
+    }
 }
 
 bool AudioFilter::IsChannelMapDefault(bool input) const

@@ -242,6 +242,23 @@ TEST(ChannelMapProcessing, BadBlocksAndPointersHaveDefinedResults)
     EXPECT_EQ(outB[15], 6.0f);
 }
 
+// After the call the audio path follows the new default map, not the one of the last Resume.
+TEST(ChannelMapProcessing, DefaultMapReachesTheAudioPathAtOnce)
+{
+    auto filter = Mapped(layouts::CreateQuadraphonicChannelLayout());
+    filter->SetParameter(0, 0.5f);
+    filter->SetChannelMap({{0, 2}, {1, 3}}, true);
+    filter->SetChannelMap({{0, 2}, {1, 3}}, false);
+    filter->Resume();
+    EXPECT_EQ(RunMapped(*filter, 4, 4, 32, {16})[2], Delayed(2, 32, 0, 0.5f));
+    filter->SetDefaultChannelMap(true);
+    filter->SetDefaultChannelMap(false);
+    const auto out = RunMapped(*filter, 4, 4, 32, {16});
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_EQ(out[c], Delayed(c, 32, 0, c < 2 ? 0.5f : 1.0f)) << c;
+    }
+}
+
 // Writes one block of one channel and returns the delayed block.
 std::vector<float> Step(DelayLine& line, std::vector<float> block)
 {
