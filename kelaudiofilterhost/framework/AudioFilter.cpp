@@ -34,6 +34,7 @@ void AudioFilter::SetSampleRate(float sampleRate)
 
 void AudioFilter::SetBlockSize(int blockSize)
 {
+    ReportOversizedBlocks();
     if (blockSize != mBlockSize) {
         mBlockSize = blockSize;
     }
@@ -116,6 +117,7 @@ bool AudioFilter::OfflineProcessFinished()
 void AudioFilter::Suspend()
 {
     mSuspended.store(true, std::memory_order_release);
+    ReportOversizedBlocks();
     ReleaseReplacedChannelMaps();
     mSuspendedStateChangedSignal(true);
 }
@@ -123,6 +125,7 @@ void AudioFilter::Suspend()
 void AudioFilter::Resume()
 {
     mSuspended.store(false, std::memory_order_release);
+    ReportOversizedBlocks();
     BuildChannelMaps();
     mSuspendedStateChangedSignal(false);
 }

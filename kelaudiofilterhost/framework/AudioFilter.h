@@ -71,7 +71,8 @@ public:
     virtual void Process(float** inputs, float** outputs, int frameCount);
     /// One block in the application's target format (inputs: main then side-chain target channels,
     /// outputs: main target channels) through the channel maps; plain Process when maps are off.
-    /// Allocates nothing, locks nothing. frameCount above the block size of the last Resume is refused.
+    /// Allocates nothing, locks nothing. A block longer than the block size of the last Resume is
+    /// silenced and counted; the next Suspend, Resume, SetBlockSize or map edit traces the count.
     virtual void ProcessWithMapping(float** inputs, float** outputs, int frameCount);
     virtual bool IsOfflineProcess() const;
     virtual bool IsGenerator() const;
@@ -236,6 +237,8 @@ private:
     void BuildChannelMaps();
     /// Prepares a whole map from the maps and publishes it to the audio thread; under the lock.
     void UpdateChannelMapArraysForRendering();
+    /// Traces, once, the blocks mapped processing refused since the last report.
+    void ReportOversizedBlocks();
     /// Frees the maps the audio thread replaced and can no longer hold.
     void ReleaseReplacedChannelMaps();
     void ChangeChannelMap(bool input, const std::function<void(ChannelMap&)>& change);
@@ -292,6 +295,9 @@ private:
     unsigned int mRenderInputChannels = 0;
     unsigned int mRenderOutputChannels = 0;
     bool mChannelMapsBuilt = false;
+    // Blocks longer than the block size of the last Resume, counted on the audio thread and traced
+    // by the next non-audio call.
+    std::atomic<std::uint32_t> mOversizedBlocks{0};
 };
 
 } // namespace kelaudiofilterhost

@@ -116,6 +116,7 @@ ChannelMap AudioFilter::GetChannelMap(bool input) const
 
 void AudioFilter::ChangeChannelMap(bool input, const std::function<void(ChannelMap&)>& change)
 {
+    ReportOversizedBlocks();
     ChannelMap oldMap;
     ChannelMap newMap;
     {
@@ -159,6 +160,7 @@ void AudioFilter::RemoveChannelMapping(bool input, int filterChannel)
 
 void AudioFilter::SetDefaultChannelMap(bool input)
 {
+    ReportOversizedBlocks();
     Lock lock(mChannelMapLock);
     auto& map = MapFor(input);
     map.clear();
@@ -391,6 +393,17 @@ void AudioFilter::ReleaseReplacedChannelMaps()
     mPreparedChannelMaps.Reclaim();
 }
 
+void AudioFilter::ReportOversizedBlocks()
+{
+    const std::uint32_t count = mOversizedBlocks.exchange(0, std::memory_order_relaxed);
+    if (count != 0) {
+        Lock lock(mChannelMapLock);
+        KAFH_TRACE("AudioFilter::ProcessWithMapping", 5,
+                   "\"" << mComponentID << "\": " << count << " block(s) longer than the block size "
+                        << mRenderBlockSize << " of the last Resume were silenced");
+    }
+}
+
 void AudioFilter::ProcessWithMapping(float** inputs, float** outputs, int frameCount)
 {
     if (!GetUseChannelMap()) {
@@ -408,8 +421,10 @@ void AudioFilter::ProcessWithMapping(float** inputs, float** outputs, int frameC
         return;
     }
     // The shared silent and discard buffers and the delay line are sized for the block size of the
-    // last Resume; a longer block cannot be processed. Silence the outputs rather than leave stale data.
+    // last Resume; a longer block cannot be processed. Silence the outputs rather than leave stale
+    // data, and leave the report to a non-audio call.
     if (frameCount > map->blockSize) {
+        mOversizedBlocks.fetch_add(1, std::memory_order_relaxed);
         if (outputs != nullptr) {
             for (int t = 0; t < map->mainChannels; ++t) {
                 if (outputs[t] != nullptr) {

@@ -4,6 +4,7 @@
 
 #include "kelaudiofilterhost/services/PropList.h"
 #include "tests/support/MappedRunner.h"
+#include "tests/support/PresetTestFilters.h"
 #include "tests/support/TestFilters.h"
 
 #include <gtest/gtest.h>
@@ -240,6 +241,27 @@ TEST(ChannelMapProcessing, BadBlocksAndPointersHaveDefinedResults)
     filter->SetParameter(0, 3.0f);
     filter->ProcessWithMapping(in, out, 16);
     EXPECT_EQ(outB[15], 6.0f);
+}
+
+TEST(ChannelMapProcessing, OversizedBlocksAreCountedAndReportedOnceByTheNextNonAudioCall)
+{
+    auto filter = Mapped(layouts::CreateStereoChannelLayout());
+    filter->Resume();
+    TraceCapture trace("AudioFilter=5");
+    std::vector<float> a(32, 1.0f), b(32, 2.0f), outA(32, 9.0f), outB(32, 9.0f);
+    float* in[] = {a.data(), b.data()};
+    float* out[] = {outA.data(), outB.data()};
+    for (int i = 0; i < 3; ++i) {
+        filter->ProcessWithMapping(in, out, 17 + i);
+    }
+    EXPECT_EQ(std::vector<float>(outB.begin(), outB.begin() + 19), std::vector<float>(19, 0.0f));
+    EXPECT_EQ(filter->GetProcessCalls(), 0);
+    EXPECT_EQ(trace.Count("longer than"), 0u); // nothing written from the audio thread
+    filter->Suspend();
+    filter->Suspend();
+    filter->Resume();
+    EXPECT_EQ(trace.Count("longer than"), 1u);
+    EXPECT_TRUE(trace.Contains("\"test:delaying-gain\": 3 block(s) longer than the block size 16"));
 }
 
 // After the call the audio path follows the new default map, not the one of the last Resume.

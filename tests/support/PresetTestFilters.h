@@ -42,6 +42,14 @@ public:
         return false;
     }
 
+    /// Lines containing part.
+    std::size_t Count(std::string_view part) const
+    {
+        return static_cast<std::size_t>(std::count_if(mTexts.begin(), mTexts.end(), [part](const std::string& text) {
+            return text.find(part) != std::string::npos;
+        }));
+    }
+
 private:
     std::vector<std::string> mTexts;
 };
