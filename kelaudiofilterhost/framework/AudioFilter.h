@@ -67,12 +67,15 @@ public:
     virtual int GetMaxProcessingBlockSize() const;
     virtual void SetCurrentOffset(long long offset);
 
-    /// One block on the audio thread: channel pointers of the filter's own inputs and outputs.
+    /// One block on the audio thread: channel pointers of the filter's own inputs and outputs. The
+    /// outputs must hold silence, or what the filter should add to: some effects add to their outputs
+    /// instead of replacing them, so callers clear the output buffers before every call.
     virtual void Process(float** inputs, float** outputs, int frameCount);
     /// One block in the application's target format (inputs: main then side-chain target channels,
     /// outputs: main target channels) through the channel maps; plain Process when maps are off.
-    /// Allocates nothing, locks nothing. A block longer than the block size of the last Resume is
-    /// silenced and counted; the next Suspend, Resume, SetBlockSize or map edit traces the count.
+    /// The caller clears the outputs as for Process; buffers of its own that it hands the filter are
+    /// cleared here. Allocates nothing, locks nothing. A block longer than the block size of the last
+    /// Resume is silenced and counted; the next Suspend, Resume, SetBlockSize or map edit traces the count.
     virtual void ProcessWithMapping(float** inputs, float** outputs, int frameCount);
     virtual bool IsOfflineProcess() const;
     virtual bool IsGenerator() const;

@@ -446,10 +446,16 @@ void AudioFilter::ProcessWithMapping(float** inputs, float** outputs, int frameC
     }
     float** filterOutputs = outputs;
     if (!map->outputTargets.empty()) {
+        bool discarding = false;
         for (std::size_t k = 0; k < map->outputTargets.size(); ++k) {
             const int target = map->outputTargets[k];
             float* channel = target >= 0 && outputs != nullptr ? outputs[target] : nullptr;
+            discarding = discarding || channel == nullptr;
             mOutputPointers[k] = channel != nullptr ? channel : mDiscardOutputBuffer.data();
+        }
+        // An effect that adds to its outputs would otherwise add to what it wrote here last block.
+        if (discarding) {
+            kelcore::FloatZero(mDiscardOutputBuffer.data(), frameCount);
         }
         filterOutputs = mOutputPointers.data();
     }

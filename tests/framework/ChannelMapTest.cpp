@@ -281,6 +281,51 @@ TEST(ChannelMapProcessing, DefaultMapReachesTheAudioPathAtOnce)
     }
 }
 
+// Adds its stereo input to all three outputs, as effects with only an accumulating process call do,
+// and counts the blocks in which an output it was handed did not hold silence.
+class AccumulatingFilter : public AudioFilter {
+public:
+    AccumulatingFilter() : AudioFilter(u"test:accumulating", u"Accumulating")
+    {
+        AddInputBus(StereoBus());
+        AddOutputBus(StereoBus());
+        AddOutputBus(MonoBus());
+    }
+    void Process(float** inputs, float** outputs, int frameCount) override
+    {
+        for (int c = 0; c < 3; ++c) {
+            mStaleOutputs += std::any_of(outputs[c], outputs[c] + frameCount, [](float x) { return x != 0.0f; });
+            for (int i = 0; i < frameCount; ++i) {
+                outputs[c][i] += inputs[c % 2][i];
+            }
+        }
+    }
+    int mStaleOutputs = 0;
+};
+
+// A caller that clears its outputs before each block gets exactly one block's sum, and the filter's
+// unmapped output is cleared by mapped processing itself.
+TEST(ChannelMapProcessing, AccumulatingFiltersAddToSilenceOnly)
+{
+    boost::intrusive_ptr<AccumulatingFilter> filter = new AccumulatingFilter;
+    filter->SetUseChannelMap(true);
+    filter->SetChannelMapTargetChannelLayout(layouts::CreateStereoChannelLayout());
+    filter->SetBlockSize(16);
+    filter->SetDefaultChannelMap(true);
+    filter->SetDefaultChannelMap(false);
+    filter->Resume();
+    std::vector<float> a(16, 1.0f), b(16, 2.0f), outA(16), outB(16);
+    float* in[] = {a.data(), b.data()};
+    float* out[] = {outA.data(), outB.data()};
+    for (int block = 0; block < 4; ++block) {
+        std::fill(outA.begin(), outA.end(), 0.0f);
+        std::fill(outB.begin(), outB.end(), 0.0f);
+        filter->ProcessWithMapping(in, out, block % 2 == 1 ? 16 : 5);
+    }
+    EXPECT_EQ(outA, std::vector<float>(16, 1.0f));
+    EXPECT_EQ(filter->mStaleOutputs, 0);
+}
+
 // Writes one block of one channel and returns the delayed block.
 std::vector<float> Step(DelayLine& line, std::vector<float> block)
 {
