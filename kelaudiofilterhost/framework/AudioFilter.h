@@ -222,8 +222,9 @@ public:
     bool LoadChannelMapSettings(const kelcore::proplist::PropList* list);
 
 protected:
-    /// Applies the record's parameter list through SetParameterAutomated. False, changing nothing,
-    /// when the list is missing or malformed, longer than GetParameterCount() or holds a non-finite value.
+    /// Applies the record's parameter list in order through SetParameterAutomated, skipping (and
+    /// tracing) each non-finite value. False, changing nothing, when the list is longer than
+    /// GetParameterCount(); a missing or malformed list sets nothing and counts as loaded.
     virtual bool LoadParams(const PresetData& preset);
     /// GetParameter of every index, in order; replaces the out-list.
     virtual void SaveParams(std::list<float>& values) const;

@@ -154,13 +154,18 @@ bool AudioFilter::LoadParams(const PresetData& preset)
                    "\"" << mComponentID << "\": " << values.size() << " values for " << count << " parameters");
         return false;
     }
-    if (!std::all_of(values.begin(), values.end(), [](float value) { return std::isfinite(value); })) {
-        KAFH_TRACE("AudioFilter::LoadParams", 5, "\"" << mComponentID << "\": non-finite parameter value");
-        return false;
-    }
     int index = 0;
     for (const float value : values) {
-        SetParameterAutomated(index++, value);
+        // Some plug-ins report NaN for a parameter and would be handed it back; skip that one only,
+        // so the rest of the record still loads.
+        if (std::isfinite(value)) {
+            SetParameterAutomated(index, value);
+        } else {
+            KAFH_TRACE("AudioFilter::LoadParams", 5,
+                       "\"" << mComponentID << "\": parameter " << index << " is not finite (" << value
+                            << "); skipped");
+        }
+        ++index;
     }
     return true;
 }
