@@ -138,9 +138,10 @@ public:
     virtual bool HasCustomEditor() const;
     /// The filter's own editor, not yet open; null when it has none.
     virtual boost::intrusive_ptr<AudioFilterEditor> CreateCustomEditor();
-    /// A new, independent, suspended filter of the same component with this filter's I/O
-    /// configuration, sample rate, settings, preset name, channel maps and target buses. Null when
-    /// the component can no longer be created. Block size, host and signal connections are not copied.
+    /// A new, independent, suspended filter of the same component with this filter's sample rate and
+    /// block size (given before anything else reaches it), I/O configuration, settings, preset name,
+    /// channel maps and target buses. Null when the component can no longer be created. Host and
+    /// signal connections are not copied.
     virtual boost::intrusive_ptr<AudioFilter> Clone() const;
     virtual bool IsZombie() const;
     /// Fires the editing-state-change signal with (index, true).

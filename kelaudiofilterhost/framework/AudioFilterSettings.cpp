@@ -187,6 +187,9 @@ boost::intrusive_ptr<AudioFilter> AudioFilter::Clone() const
         KAFH_TRACE("AudioFilter::Clone", 5, "\"" << mComponentID << "\": the component cannot be created");
         return nullptr;
     }
+    // Some plug-ins assert on a sample rate of 0: the clone knows its context before any other call.
+    clone->SetSampleRate(mSampleRate);
+    clone->SetBlockSize(mBlockSize);
 
     std::vector<std::vector<AudioChannelDescription>> inputLayouts;
     std::vector<std::vector<AudioChannelDescription>> outputLayouts;
@@ -197,7 +200,6 @@ boost::intrusive_ptr<AudioFilter> AudioFilter::Clone() const
         outputLayouts.push_back(bus.GetLayout());
     }
     clone->RequestIOConfiguration(inputLayouts, outputLayouts);
-    clone->SetSampleRate(mSampleRate);
 
     kelcore::proplist::PropList settings;
     const boost::intrusive_ptr<PresetData> preset(new PresetData(settings));

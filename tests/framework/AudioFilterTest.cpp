@@ -402,5 +402,41 @@ TEST(AudioFilterClone, CopiesStateAndConfigurationButStaysIndependent)
     EXPECT_TRUE(trace.Contains("\"test.clone.never-registered\": the component cannot be created"));
 }
 
+// Records the sample rate and block size it had when each configuration call reached it.
+class ContextRecordingFilter : public ParameterTestFilter {
+public:
+    using ParameterTestFilter::ParameterTestFilter;
+    void RequestIOConfiguration(const std::vector<std::vector<AudioChannelDescription>>& inputs,
+                                const std::vector<std::vector<AudioChannelDescription>>& outputs) override
+    {
+        mSeen.emplace_back("I/O configuration", GetSampleRate(), GetBlockSize());
+        ParameterTestFilter::RequestIOConfiguration(inputs, outputs);
+    }
+    void SetParameter(int index, float value) override
+    {
+        mSeen.emplace_back("parameter", GetSampleRate(), GetBlockSize());
+        ParameterTestFilter::SetParameter(index, value);
+    }
+    std::vector<std::tuple<std::string, float, int>> mSeen;
+};
+
+// Some plug-ins assert on a sample rate of 0: a clone knows the original's context before its first call.
+TEST(AudioFilterClone, EveryCallReachesTheCloneWithTheOriginalsRateAndBlockSize)
+{
+    auto original = Create<ContextRecordingFilter>(u"test.clone.context", 5);
+    ASSERT_TRUE(original);
+    original->SetSampleRate(96000.0f);
+    original->SetBlockSize(48);
+    original->SetParameter(1, 0.5f);
+    auto clone = boost::dynamic_pointer_cast<ContextRecordingFilter>(original->Clone());
+    ASSERT_TRUE(clone);
+    EXPECT_EQ(clone->GetBlockSize(), 48);
+    ASSERT_EQ(clone->mSeen.size(), 5u);
+    for (const auto& [call, rate, block] : clone->mSeen) {
+        EXPECT_EQ(std::make_pair(rate, block), std::make_pair(96000.0f, 48)) << call;
+    }
+    EXPECT_EQ(std::get<0>(clone->mSeen.front()), "I/O configuration");
+}
+
 } // namespace
 } // namespace kelaudiofilterhost
