@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kelaudiofilterhost/framework/AudioFilter.h"
+#include "kelaudiofilterhost/framework/PreparedChannelMap.h"
 
 #include "tests/support/TestFilters.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace kelaudiofilterhost {
@@ -80,6 +82,32 @@ TEST(ChannelMapThreads, EveryBlockFollowsOneWholeMapWhileAnotherThreadEdits)
     EXPECT_EQ(unwritten, 0) << "after " << block << " blocks";
     EXPECT_EQ(invalid, 0) << "after " << block << " blocks";
     EXPECT_GT(edits.load(), 0);
+}
+
+// A map the audio thread may still hold survives later publishes; once the read is over, the next
+// Reclaim frees every replaced map.
+TEST(ChannelMapThreads, ReplacedMapsLiveUntilNoReadCanHoldThem)
+{
+    PreparedChannelMapExchange exchange;
+    auto make = [](int blockSize) {
+        auto map = std::make_unique<PreparedChannelMap>();
+        map->blockSize = blockSize;
+        return map;
+    };
+    exchange.Publish(make(1));
+    exchange.Publish(make(2)); // never read: freed at once
+    EXPECT_EQ(exchange.GetRetiredCount(), 0u);
+    {
+        const PreparedChannelMapExchange::Reader held(exchange);
+        exchange.Publish(make(3));
+        exchange.Publish(make(4));
+        exchange.Reclaim();
+        EXPECT_EQ(held.Get()->blockSize, 2);
+        EXPECT_EQ(exchange.GetRetiredCount(), 2u);
+    }
+    EXPECT_EQ(PreparedChannelMapExchange::Reader(exchange).Get()->blockSize, 4);
+    exchange.Reclaim();
+    EXPECT_EQ(exchange.GetRetiredCount(), 0u);
 }
 
 } // namespace
