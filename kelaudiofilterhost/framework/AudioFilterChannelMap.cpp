@@ -436,11 +436,18 @@ void AudioFilter::ProcessWithMapping(float** inputs, float** outputs, int frameC
     }
 
     float** filterInputs = inputs;
+    // Some effects use their input buffers as scratch space: the shared silence is made anew
+    // whenever it is handed over, before the filter and before the delay line.
+    bool silenceHandedOver = false;
     if (!map->inputSources.empty()) {
         for (std::size_t i = 0; i < map->inputSources.size(); ++i) {
             const int source = map->inputSources[i];
             float* channel = source >= 0 && inputs != nullptr ? inputs[source] : nullptr;
+            silenceHandedOver = silenceHandedOver || channel == nullptr;
             mInputPointers[i] = channel != nullptr ? channel : mSilentInputBuffer.data();
+        }
+        if (silenceHandedOver) {
+            kelcore::FloatZero(mSilentInputBuffer.data(), frameCount);
         }
         filterInputs = mInputPointers.data();
     }
@@ -471,9 +478,14 @@ void AudioFilter::ProcessWithMapping(float** inputs, float** outputs, int frameC
         }
     }
     if (map->mainChannels > 0 && mPassThroughDelayLine) {
+        bool silenceForTheLine = false;
         for (int c = 0; c < map->mainChannels; ++c) {
             float* channel = inputs != nullptr ? inputs[c] : nullptr;
+            silenceForTheLine = silenceForTheLine || channel == nullptr;
             mDelayInputPointers[static_cast<std::size_t>(c)] = channel != nullptr ? channel : mSilentInputBuffer.data();
+        }
+        if (silenceForTheLine) {
+            kelcore::FloatZero(mSilentInputBuffer.data(), frameCount);
         }
         // Written every block, also with nothing to pass through, so the line stays current.
         mPassThroughDelayLine->WriteData(mDelayInputPointers.data(), static_cast<unsigned long>(frameCount));

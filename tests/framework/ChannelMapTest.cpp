@@ -326,6 +326,46 @@ TEST(ChannelMapProcessing, AccumulatingFiltersAddToSilenceOnly)
     EXPECT_EQ(filter->mStaleOutputs, 0);
 }
 
+// Uses its input buffers as scratch space, as some effects do, and counts the blocks in which an input
+// nobody mapped did not hold silence.
+class ScribblingFilter : public AudioFilter {
+public:
+    ScribblingFilter() : AudioFilter(u"test:scribbling", u"Scribbling")
+    {
+        AddInputBus(StereoBus());
+        AddOutputBus(StereoBus());
+    }
+    void Process(float** inputs, float** outputs, int frameCount) override
+    {
+        mNoisyUnmappedInputs += std::any_of(inputs[1], inputs[1] + frameCount, [](float x) { return x != 0.0f; });
+        for (int c = 0; c < 2; ++c) {
+            std::copy(inputs[c], inputs[c] + frameCount, outputs[c]);
+            std::fill(inputs[c], inputs[c] + frameCount, 0.5f);
+        }
+    }
+    int mNoisyUnmappedInputs = 0;
+};
+
+TEST(ChannelMapProcessing, UnmappedInputsStaySilentWhenAFilterWritesItsInputs)
+{
+    boost::intrusive_ptr<ScribblingFilter> filter = new ScribblingFilter;
+    filter->SetUseChannelMap(true);
+    filter->SetChannelMapTargetChannelLayout(layouts::CreateStereoChannelLayout());
+    filter->SetBlockSize(16);
+    filter->SetChannelMap({{0, 0}}, true);
+    filter->SetDefaultChannelMap(false);
+    filter->Resume();
+    std::vector<float> a(16), b(16), outA(16), outB(16);
+    float* in[] = {a.data(), b.data()};
+    float* out[] = {outA.data(), outB.data()};
+    for (int block = 0; block < 3; ++block) {
+        std::fill(a.begin(), a.end(), 1.0f);
+        filter->ProcessWithMapping(in, out, 16);
+        EXPECT_EQ(outB, std::vector<float>(16, 0.0f)) << "block " << block;
+    }
+    EXPECT_EQ(filter->mNoisyUnmappedInputs, 0);
+}
+
 // Writes one block of one channel and returns the delayed block.
 std::vector<float> Step(DelayLine& line, std::vector<float> block)
 {
