@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/isolation/IsolatedRun.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+#include <unistd.h>
+
+using namespace kelaudiofilterhost::isolation;
+using namespace std::chrono_literals;
+
+namespace {
+
+Result RunIsolated(const Work& work, std::chrono::milliseconds timeout = 5s)
+{
+    return RunForked(work, Options{timeout});
+}
+
+} // namespace
+
+TEST(IsolatedRun, AnswersComeBackWholeAndDefinedFailuresAreNotFaults)
+{
+    const std::string big(1 << 20, 'x'); // far more than a pipe holds
+    const auto completed = RunIsolated([&](std::string& payload) {
+        payload = big;
+        return true;
+    });
+    EXPECT_EQ(completed.outcome, Outcome::Completed) << completed.Describe();
+    EXPECT_EQ(completed.payload, big);
+
+    const auto failed = RunIsolated([](std::string& payload) {
+        payload = "no such parameter";
+        return false;
+    });
+    EXPECT_EQ(failed.outcome, Outcome::Failed);
+    EXPECT_EQ(failed.payload, "no such parameter");
+    EXPECT_FALSE(failed.IsPluginFault());
+
+    const auto threw = RunIsolated([](std::string&) -> bool { throw std::runtime_error("bad chunk"); });
+    EXPECT_EQ(threw.outcome, Outcome::Failed);
+    EXPECT_NE(threw.payload.find("bad chunk"), std::string::npos);
+}
+
+TEST(IsolatedRun, CrashesExitsAndHangsAreNamedWithTheStepAndTheCall)
+{
+    const auto crashed = RunIsolated([](std::string& payload) {
+        payload = "half an answer";
+        kelcore::trail::SetStep("process");
+        kelcore::trail::EnterCall("/plugins/Broken.so", "processReplacing");
+        std::raise(SIGSEGV);
+        return true;
+    });
+    EXPECT_EQ(crashed.outcome, Outcome::Crashed);
+    EXPECT_EQ(crashed.signal, SIGSEGV);
+    EXPECT_TRUE(crashed.IsPluginFault());
+    EXPECT_EQ(crashed.payload, "") << "an answer cut short is never taken";
+    EXPECT_NE(crashed.Describe().find("crashed with signal 11"), std::string::npos) << crashed.Describe();
+    EXPECT_NE(crashed.Describe().find("at step \"process\", in processReplacing of \"/plugins/Broken.so\""),
+              std::string::npos)
+        << crashed.Describe();
+
+    const auto exited = RunIsolated([](std::string&) -> bool { std::exit(3); });
+    EXPECT_EQ(exited.outcome, Outcome::Lost);
+    EXPECT_EQ(exited.exitCode, 3);
+
+    // A hang is cut at the timeout, and so is whatever the plug-in started beside it.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const auto hung = RunIsolated(
+        [&](std::string&) {
+            kelcore::trail::SetStep("save");
+            kelcore::trail::EnterCall("/plugins/Spin.so", "effGetChunk");
+            if (fork() == 0) {
+                close(fds[0]);
+                for (;;) {
+                    pause(); // holds the pipe's write end until killed
+                }
+            }
+            for (;;) {
+                pause();
+            }
+            return true;
+        },
+        300ms);
+    close(fds[1]);
+    EXPECT_EQ(hung.outcome, Outcome::TimedOut);
+    EXPECT_GE(hung.seconds, 0.3);
+    EXPECT_LT(hung.seconds, 3.0);
+    EXPECT_NE(hung.Describe().find("in effGetChunk of \"/plugins/Spin.so\""), std::string::npos) << hung.Describe();
+    char byte = 0;
+    EXPECT_EQ(read(fds[0], &byte, 1), 0) << "the plug-in's own process was killed with the child";
+    close(fds[0]);
+}
