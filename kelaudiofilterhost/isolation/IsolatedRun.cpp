@@ -113,7 +113,8 @@ std::string Result::Describe() const
     case Outcome::TimedOut: {
         char elapsed[32];
         std::snprintf(elapsed, sizeof elapsed, "%.3g", seconds);
-        text = std::string("timed out after ") + elapsed + " s";
+        text = stalled ? std::string("made no progress and was stopped after ") + elapsed + " s"
+                       : std::string("timed out after ") + elapsed + " s";
         break;
     }
     case Outcome::Lost:
@@ -164,13 +165,29 @@ Result RunForked(const Work& work, const Options& options)
     ::close(fds[1]);
     ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
 
+    const bool limited = options.timeout.count() > 0;
+    const bool watchStalls = options.stallTimeout.count() > 0;
     const auto deadline = start + options.timeout;
+    auto lastProgressAt = start;
+    std::uint32_t lastProgress = kelcore::trail::ReadProgress(area);
     int status = 0;
     bool exited = false;
     bool atEnd = false;
     std::string answer;
     while (!exited) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto now = Clock::now();
+        if (const auto progress = kelcore::trail::ReadProgress(area); progress != lastProgress) {
+            lastProgress = progress;
+            lastProgressAt = now;
+        }
+        auto left = std::chrono::milliseconds(20);
+        if (limited) {
+            left = std::min(left, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now));
+        }
+        if (watchStalls) {
+            left = std::min(left, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      lastProgressAt + options.stallTimeout - now));
+        }
         if (left.count() <= 0) {
             break;
         }
@@ -186,6 +203,7 @@ Result RunForked(const Work& work, const Options& options)
         exited = ::waitpid(child, &status, WNOHANG) == child;
     }
     if (!exited) {
+        result.stalled = watchStalls && Clock::now() - lastProgressAt >= options.stallTimeout;
         ::kill(-child, SIGKILL);
         ::kill(child, SIGKILL);
         while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {

@@ -14,19 +14,25 @@ enum class Outcome {
     Completed,  ///< the work ran to its end and returned true
     Failed,     ///< the work ran to its end and returned false (a defined failure, payload says why)
     Crashed,    ///< the child died of a signal
-    TimedOut,   ///< the child was still running at the deadline and was killed with its process group
+    TimedOut,   ///< the child ran past the timeout, or stalled past the stall timeout, and was killed
     Lost,       ///< the child ended without an answer (a plug-in called exit)
     NotStarted, ///< no child could be started: says nothing about the plug-in
 };
 
 struct Options {
+    /// The longest the whole work may take; zero for no limit.
     std::chrono::milliseconds timeout{30000};
+    /// The longest the child may go without progress (a step, a call into plug-in code entered or
+    /// left, a beat); zero for no limit. Long renders set this instead of a total timeout.
+    std::chrono::milliseconds stallTimeout{0};
 };
 
 struct Result {
     Outcome outcome = Outcome::NotStarted;
     int signal = 0;
     int exitCode = 0;
+    /// For TimedOut: stopped for making no progress rather than for the total timeout.
+    bool stalled = false;
     /// What the work handed back (also when it returned false).
     std::string payload;
     /// Why no child could be started.
@@ -47,8 +53,8 @@ struct Result {
 /// kelcore::trail::SetStep; the back ends' gates record every call into plug-in code.
 using Work = std::function<bool(std::string& payload)>;
 
-/// Runs the work in a forked child in a process group of its own and waits at most the timeout, then
-/// kills the group. The child ends with _exit (no exit handlers, no plug-in clean-up code) and dies with
+/// Runs the work in a forked child in a process group of its own and waits at most the timeout (or
+/// while it makes progress, up to the stall timeout), then kills the group. The child ends with _exit (no exit handlers, no plug-in clean-up code) and dies with
 /// the caller. Only the calling thread exists in the child: call it from a program that has started no
 /// other threads, or before it does.
 Result RunForked(const Work& work, const Options& options);

@@ -13,6 +13,7 @@ namespace {
 // The layout a parent reads: plain bytes and a lock-free flag only, so it means the same in any process.
 struct Area {
     std::atomic<std::uint32_t> inCall;
+    std::atomic<std::uint32_t> progress;
     char step[128];
     char module[768];
     char call[64];
@@ -65,6 +66,18 @@ void SetStep(std::string_view step)
 {
     Area* area = sArea.load(std::memory_order_acquire);
     CopyBounded(area->step, step);
+    area->progress.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Beat()
+{
+    sArea.load(std::memory_order_acquire)->progress.fetch_add(1, std::memory_order_relaxed);
+}
+
+std::uint32_t ReadProgress(const void* area)
+{
+    const auto* source = area != nullptr ? static_cast<const Area*>(area) : sArea.load(std::memory_order_acquire);
+    return source->progress.load(std::memory_order_relaxed);
 }
 
 void EnterCall(const char* module, const char* call)
@@ -75,11 +88,14 @@ void EnterCall(const char* module, const char* call)
     }
     CopyBounded(area->call, call != nullptr ? call : "");
     area->inCall.store(1, std::memory_order_release);
+    area->progress.fetch_add(1, std::memory_order_relaxed);
 }
 
 void LeaveCall()
 {
-    sArea.load(std::memory_order_acquire)->inCall.store(0, std::memory_order_release);
+    Area* area = sArea.load(std::memory_order_acquire);
+    area->inCall.store(0, std::memory_order_release);
+    area->progress.fetch_add(1, std::memory_order_relaxed);
 }
 
 Snapshot Read(const void* area)

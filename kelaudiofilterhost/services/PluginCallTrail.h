@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,13 @@ void SetStep(std::string_view step);
 void EnterCall(const char* module, const char* call);
 /// Records that the call returned.
 void LeaveCall();
+
+/// Tells a watching parent the work is moving on without calling plug-in code (writing a file, say).
+/// Steps and calls count as progress too. Allocates nothing.
+void Beat();
+/// A counter that moves with every step, call and beat (this process's area when null): a watcher that
+/// sees it stand still for long knows the work is stuck.
+std::uint32_t ReadProgress(const void* area = nullptr);
 
 /// What an area holds. inCall is true when the last call entered did not return.
 struct Snapshot {

@@ -94,3 +94,36 @@ TEST(IsolatedRun, CrashesExitsAndHangsAreNamedWithTheStepAndTheCall)
     EXPECT_EQ(read(fds[0], &byte, 1), 0) << "the plug-in's own process was killed with the child";
     close(fds[0]);
 }
+
+TEST(IsolatedRun, LongWorkThatMovesOnIsOnlyStoppedWhenItStalls)
+{
+    Options options;
+    options.timeout = std::chrono::milliseconds(0);
+    options.stallTimeout = 200ms;
+    const auto steady = RunForked(
+        [](std::string&) {
+            for (int i = 0; i < 50; ++i) { // 500 ms in all, progress every 10 ms
+                const kelcore::trail::CallScope scope("/plugins/Slow.so", "processReplacing");
+                std::this_thread::sleep_for(10ms);
+            }
+            return true;
+        },
+        options);
+    EXPECT_EQ(steady.outcome, Outcome::Completed) << steady.Describe();
+
+    const auto stuck = RunForked(
+        [](std::string&) {
+            kelcore::trail::SetStep("process");
+            kelcore::trail::Beat();
+            kelcore::trail::EnterCall("/plugins/Slow.so", "effGetChunk");
+            for (;;) {
+                pause();
+            }
+            return true;
+        },
+        options);
+    EXPECT_EQ(stuck.outcome, Outcome::TimedOut);
+    EXPECT_TRUE(stuck.stalled);
+    EXPECT_LT(stuck.seconds, 2.0);
+    EXPECT_NE(stuck.Describe().find("made no progress"), std::string::npos) << stuck.Describe();
+}
