@@ -71,6 +71,20 @@ TEST(VSTTechnology, DefaultFoldersFollowTheEnvironment)
     EXPECT_EQ(folders.front(), kelcore::UTF8to16(dir.string()));
     EXPECT_EQ(std::count(folders.begin(), folders.end(), folders.front()), 1); // listed once
     EXPECT_EQ(folders.back(), kelcore::UTF8to16(std::string(std::getenv("HOME")) + "/.vst")); // not tested
+
+    // Folders whose names are not UTF-8 would be stored mangled (U+FFFD), naming other folders: skipped.
+    const auto latin1 = std::filesystem::temp_directory_path() / ("kafh-\xe9t\xe9-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(latin1);
+    const std::string home = std::getenv("HOME");
+    ::setenv("VST_PATH", latin1.c_str(), 1);
+    ::setenv("HOME", latin1.c_str(), 1);
+    const auto skipped = vst::GetDefaultVSTDirectories();
+    ::unsetenv("VST_PATH");
+    ::setenv("HOME", home.c_str(), 1);
+    std::filesystem::remove_all(latin1);
+    for (const auto& folder : skipped) {
+        EXPECT_EQ(folder.find(u'\uFFFD'), UTF16String::npos) << kelcore::UTF16to8(folder);
+    }
 }
 
 // Scans the whole test-plug-in folder; modules that cannot be described take one step and record nothing.
