@@ -182,10 +182,10 @@ Result RunForked(const Work& work, const Options& options)
         }
         auto left = std::chrono::milliseconds(20);
         if (limited) {
-            left = std::min(left, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now));
+            left = std::min(left, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
         }
         if (watchStalls) {
-            left = std::min(left, std::chrono::duration_cast<std::chrono::milliseconds>(
+            left = std::min(left, std::chrono::ceil<std::chrono::milliseconds>(
                                       lastProgressAt + options.stallTimeout - now));
         }
         if (left.count() <= 0) {
