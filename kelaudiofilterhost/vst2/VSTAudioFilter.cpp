@@ -64,7 +64,7 @@ const kelcore::Guid& GetVSTFactoryGuid()
 
 VSTAudioFilter::VSTAudioFilter(const UTF16String& componentID, const UTF16String& modulePath, abi::AEffect* effect,
                                bool fileTitleAsName)
-    : AudioFilter(componentID, UTF16String()), VSTDispatcherBase(effect), mModulePath(modulePath)
+    : AudioFilter(componentID, UTF16String()), VSTDispatcherBase(effect, modulePath, true), mModulePath(modulePath)
 {
     if (componentID == HighCpuComponentID()) {
         SetHasHighCPU(true);
@@ -80,7 +80,7 @@ VSTAudioFilter::VSTAudioFilter(const UTF16String& componentID, const UTF16String
     Dispatch(abi::effSetSampleRate, 0, 0, nullptr, 44100.0f);
     Dispatch(abi::effSetBlockSize, 0, 2048);
 
-    UTF16String name = ReadEffectString(mEffect, abi::effGetEffectName, 0, kEffectStringLength);
+    UTF16String name = ReadString(abi::effGetEffectName, 0, kEffectStringLength);
     if (name.empty() || fileTitleAsName) {
         name = kelcore::filesupport::File(modulePath).GetTitle();
     }
@@ -89,7 +89,7 @@ VSTAudioFilter::VSTAudioFilter(const UTF16String& componentID, const UTF16String
     const auto parameters = GetParameterCount();
     mParameterInfos.reserve(static_cast<std::size_t>(parameters));
     for (std::int32_t i = 0; i < parameters; ++i) {
-        mParameterInfos.push_back(new VSTParameterInfo(mEffect, i));
+        mParameterInfos.push_back(new VSTParameterInfo(*this, i));
     }
     BuildIOConfiguration();
     PrepareChannels();
@@ -330,32 +330,23 @@ void VSTAudioFilter::SetCurrentOffset(long long offset)
 
 int VSTAudioFilter::GetParameterCount() const
 {
-    return mEffect != nullptr ? std::clamp(mEffect->numParams, 0, kMaximumParameters) : 0;
+    return ParameterCountInRange(kMaximumParameters);
 }
 
 void VSTAudioFilter::SetParameter(int index, float value)
 {
-    if (mEffect != nullptr && mEffect->setParameter != nullptr && index >= 0 && index < GetParameterCount()) {
-        try {
-            mEffect->setParameter(mEffect, index, value);
-        } catch (...) {
-            KAFH_TRACE("VSTAudioFilter::SetParameter", 5, "\"" << mModulePath << "\": setParameter threw");
-        }
+    if (index >= 0 && index < GetParameterCount()) {
+        VSTDispatcherBase::SetParameter(index, value);
     }
     AudioFilter::SetParameter(index, value);
 }
 
 float VSTAudioFilter::GetParameter(int index) const
 {
-    if (mEffect == nullptr || mEffect->getParameter == nullptr || index < 0 || index >= GetParameterCount()) {
+    if (index < 0 || index >= GetParameterCount()) {
         return 0.0f;
     }
-    try {
-        return mEffect->getParameter(mEffect, index);
-    } catch (...) {
-        KAFH_TRACE("VSTAudioFilter::GetParameter", 5, "\"" << mModulePath << "\": getParameter threw");
-    }
-    return 0.0f;
+    return VSTDispatcherBase::GetParameter(index);
 }
 
 boost::intrusive_ptr<AudioFilterParameterInfo> VSTAudioFilter::GetParameterInfo(int index) const
@@ -371,6 +362,7 @@ UTF16String VSTAudioFilter::GetParameterString(int index) const
     // Zeroed whole, so a text the effect leaves unterminated still ends inside the buffer.
     char buffer[kStringBufferSize] = {};
     Dispatch(abi::effGetParamDisplay, index, 0, buffer);
+    IsStringTerminated(buffer, kParameterStringLength, abi::effGetParamDisplay);
     if (buffer[0] == 0) {
         kelcore::oUTF16StringStream text;
         text << GetParameter(index);
@@ -391,7 +383,7 @@ bool VSTAudioFilter::DoPresetsUseChunkData() const
 
 int VSTAudioFilter::GetNumFactoryPresets() const
 {
-    return mEffect != nullptr ? std::max(mEffect->numPrograms, 0) : 0;
+    return ProgramCountInRange();
 }
 
 UTF16String VSTAudioFilter::GetFactoryPresetName(int index) const
@@ -399,7 +391,7 @@ UTF16String VSTAudioFilter::GetFactoryPresetName(int index) const
     if (index < 0 || index >= GetNumFactoryPresets()) {
         return {};
     }
-    return ReadEffectString(mEffect, abi::effGetProgramNameIndexed, index, kProgramNameLength);
+    return ReadString(abi::effGetProgramNameIndexed, index, kProgramNameLength);
 }
 
 void VSTAudioFilter::GetFactoryDefaultPresets(PresetList& list) const
@@ -446,11 +438,8 @@ bool VSTAudioFilter::SaveChunkData(PresetData& preset) const
     const auto size = Dispatch(abi::effGetChunk, 1, 0, &chunk);
     // A chunk claimed larger than a plug-in state can sensibly be is not trusted.
     constexpr std::intptr_t kMaximumChunk = std::intptr_t{1} << 30;
-    if (chunk != nullptr && size > 0 && size <= kMaximumChunk) {
+    if (IsChunkSane(chunk, size, kMaximumChunk)) {
         preset.SetChunkData(static_cast<const unsigned char*>(chunk), static_cast<unsigned int>(size));
-    } else if (size != 0 || chunk != nullptr) {
-        KAFH_TRACE("VSTAudioFilter::SaveChunkData", 5,
-                   "\"" << mModulePath << "\": effGetChunk gave " << size << " bytes at " << chunk << "; not stored");
     }
     preset.SetVersion(GetCurrentPresetVersion());
     preset.SetPresetType(PresetData::ChunkPreset);
@@ -473,7 +462,7 @@ bool VSTAudioFilter::LoadChunkData(const PresetData& preset)
 
 int VSTAudioFilter::GetInitialDelay() const
 {
-    return mEffect != nullptr ? std::max(mEffect->initialDelay, 0) : 0;
+    return LatencyInRange();
 }
 
 bool VSTAudioFilter::HasCustomEditor() const
@@ -496,7 +485,7 @@ boost::intrusive_ptr<AudioFilterDescriptor> VSTAudioFilter::CreateFilterDescript
     const auto version = static_cast<std::uint32_t>(Dispatch(abi::effGetVstVersion));
     const bool synth = mEffect != nullptr && (mEffect->flags & abi::effFlagsIsSynth) != 0;
     const UTF16String name = GetDisplayName();
-    const UTF16String vendor = ReadEffectString(mEffect, abi::effGetVendorString, 0, kEffectStringLength);
+    const UTF16String vendor = ReadString(abi::effGetVendorString, 0, kEffectStringLength);
     ComponentCategory category = Uncategorized;
     if (isApplicationPlugIn) {
         category = ApplicationPlugIn;

@@ -139,12 +139,12 @@ VSTAudioFilter::SpeakerArrangementPtr VSTAudioFilter::CopyArrangement(const abi:
 
 int VSTAudioFilter::EffectInputs() const
 {
-    return mEffect != nullptr ? std::clamp(mEffect->numInputs, 0, kMaximumChannels) : 0;
+    return InputCountInRange(kMaximumChannels);
 }
 
 int VSTAudioFilter::EffectOutputs() const
 {
-    return mEffect != nullptr ? std::clamp(mEffect->numOutputs, 0, kMaximumChannels) : 0;
+    return OutputCountInRange(kMaximumChannels);
 }
 
 void VSTAudioFilter::BuildIOConfiguration()
@@ -154,11 +154,6 @@ void VSTAudioFilter::BuildIOConfiguration()
         AddInputBus(MakeBus(mInputArrangement->type, mInputArrangement->numChannels, true));
         AddOutputBus(MakeBus(mOutputArrangement->type, mOutputArrangement->numChannels, false));
         return;
-    }
-    if (mEffect != nullptr && (mEffect->numInputs != EffectInputs() || mEffect->numOutputs != EffectOutputs())) {
-        KAFH_TRACE("VST", 5,
-                   "\"" << mModulePath << "\": channel counts " << mEffect->numInputs << "/" << mEffect->numOutputs
-                        << " are not sane; using " << EffectInputs() << "/" << EffectOutputs());
     }
     KAFH_TRACE("VST", 5,
                "BuildIOConfiguration(), using numInputs/numOutputs, numInputs=" << EffectInputs()
@@ -199,8 +194,9 @@ void VSTAudioFilter::RequestIOConfiguration(const std::vector<std::vector<AudioC
                     KAFH_TRACE("VSTAudioFilter::RequestIOConfiguration()", 5, "effGetSpeakerArrangement failed");
                 } else {
                     KAFH_TRACE("VSTAudioFilter::RequestIOConfiguration()", 5, "effGetSpeakerArrangement succeeded");
-                    if (acceptedInput != nullptr && acceptedOutput != nullptr && acceptedInput->numChannels >= 1 &&
-                        acceptedOutput->numChannels >= 1) {
+                    const bool inputSane = IsArrangementSane(acceptedInput, kMaximumChannels, "input");
+                    const bool outputSane = IsArrangementSane(acceptedOutput, kMaximumChannels, "output");
+                    if (inputSane && outputSane) {
                         mInputArrangement = CopyArrangement(*acceptedInput);
                         mOutputArrangement = CopyArrangement(*acceptedOutput);
                         negotiated = mInputArrangement && mOutputArrangement;
@@ -244,10 +240,8 @@ void VSTAudioFilter::PrepareChannels()
     }
     mCallerInputs = GetNumberOfInputChannels();
     mCallerOutputs = GetNumberOfOutputChannels();
-    if (inputs > kMaximumChannels || outputs > kMaximumChannels) {
+    if (!HasChannelCountsWithin(kMaximumChannels)) {
         // Empty arrays: Process then leaves such an effect alone rather than let it overrun them.
-        KAFH_TRACE("VST", 5, "\"" << mModulePath << "\": " << inputs << " inputs and " << outputs
-                                 << " outputs are more than " << kMaximumChannels << "; the effect is not processed");
         mEffectInputs.clear();
         mEffectOutputs.clear();
         return;
@@ -269,8 +263,7 @@ void VSTAudioFilter::Process(float** inputs, float** outputs, int frameCount)
         return;
     }
     // Counts that grew since the arrays were sized (or were never sane) would take the effect past them.
-    if (mEffect->numInputs > static_cast<int>(mEffectInputs.size()) ||
-        mEffect->numOutputs > static_cast<int>(mEffectOutputs.size())) {
+    if (!ChannelCountsFit(mEffectInputs.size(), mEffectOutputs.size())) {
         return;
     }
     // The padding channels hold as many frames as the block size at the last Resume.
@@ -298,20 +291,16 @@ void VSTAudioFilter::Process(float** inputs, float** outputs, int frameCount)
     }
     float** effectInputs = mEffectInputs.data();
     float** effectOutputs = mEffectOutputs.data();
-    try {
-        if ((mEffect->flags & abi::effFlagsCanReplacing) != 0 && mEffect->processReplacing != nullptr) {
-            mEffect->processReplacing(mEffect, effectInputs, effectOutputs, frameCount);
-        } else if (mEffect->process != nullptr) {
-            // The accumulating call adds to what the outputs hold: start them from the inputs.
-            const int through = std::min(EffectInputs(), EffectOutputs());
-            for (int i = 0; i < through; ++i) {
-                kelcore::FloatCopy(effectInputs[i], effectOutputs[i], frameCount);
-            }
-            mEffect->process(mEffect, effectInputs, effectOutputs, frameCount);
+    // A plug-in's exception ends the block in the gate; the outputs keep what it wrote so far.
+    if ((mEffect->flags & abi::effFlagsCanReplacing) != 0 && mEffect->processReplacing != nullptr) {
+        ProcessReplacing(effectInputs, effectOutputs, frameCount);
+    } else if (mEffect->process != nullptr) {
+        // The accumulating call adds to what the outputs hold: start them from the inputs.
+        const int through = std::min(EffectInputs(), EffectOutputs());
+        for (int i = 0; i < through; ++i) {
+            kelcore::FloatCopy(effectInputs[i], effectOutputs[i], frameCount);
         }
-    } catch (...) {
-        // Nothing may leave the audio thread; the block keeps what the plug-in wrote so far.
-        KAFH_TRACE("VSTAudioFilter::Process", 5, "\"" << mModulePath << "\": the effect threw while processing");
+        ProcessAccumulating(effectInputs, effectOutputs, frameCount);
     }
 }
 

@@ -16,27 +16,27 @@ struct PropertiesBuffer {
     char slack[256];
 };
 
-UTF16String ParameterName(abi::AEffect* effect, std::int32_t index)
+UTF16String ParameterName(const VSTDispatcherBase& gate, std::int32_t index)
 {
-    return ReadEffectString(effect, abi::effGetParamName, index, kParameterStringLength);
+    return gate.ReadString(abi::effGetParamName, index, kParameterStringLength);
 }
 
-UTF16String ParameterLabel(abi::AEffect* effect, std::int32_t index)
+UTF16String ParameterLabel(const VSTDispatcherBase& gate, std::int32_t index)
 {
     PropertiesBuffer buffer{};
-    if (VSTDispatcherBase::Dispatch(effect, abi::effGetParameterProperties, index, 0, &buffer.properties, 0.0f) != 0) {
+    if (gate.Dispatch(abi::effGetParameterProperties, index, 0, &buffer.properties, 0.0f) != 0) {
         return TextFromBuffer(buffer.properties.label, sizeof buffer.properties.label);
     }
-    return ReadEffectString(effect, abi::effGetParamLabel, index, kParameterStringLength);
+    return gate.ReadString(abi::effGetParamLabel, index, kParameterStringLength);
 }
 
 } // namespace
 
-VSTParameterInfo::VSTParameterInfo(abi::AEffect* effect, std::int32_t index)
-    : AudioFilterParameterInfo(ParameterName(effect, index), ParameterLabel(effect, index), kParameterUnitNone),
-      VSTDispatcherBase(effect), mIndex(index)
+VSTParameterInfo::VSTParameterInfo(const VSTDispatcherBase& gate, std::int32_t index)
+    : AudioFilterParameterInfo(ParameterName(gate, index), ParameterLabel(gate, index), kParameterUnitNone),
+      VSTDispatcherBase(gate, SameEffect{}), mIndex(index)
 {
-    if (effect == nullptr) {
+    if (mEffect == nullptr) {
         kelcore::config::ThrowError("VSTParameterInfo: inAEffect is null");
         return;
     }
@@ -94,7 +94,7 @@ bool VSTParameterInfo::SupportsStringForArbitraryValues() const
 
 UTF16String VSTParameterInfo::GetStringForValue(float /*normalized*/)
 {
-    return ReadEffectString(mEffect, abi::effGetParamDisplay, mIndex, kParameterStringLength);
+    return ReadString(abi::effGetParamDisplay, mIndex, kParameterStringLength);
 }
 
 int VSTParameterInfo::GetStepCount() const

@@ -10,7 +10,8 @@ namespace kelaudiofilterhost::vst {
 /// parameter properties, and the effect's own display text.
 class VSTParameterInfo : public AudioFilterParameterInfo, private VSTDispatcherBase {
 public:
-    VSTParameterInfo(abi::AEffect* effect, std::int32_t index);
+    /// Asks the effect through the filter's gate.
+    VSTParameterInfo(const VSTDispatcherBase& gate, std::int32_t index);
 
     float PlainToNormalized(float plain) override;
     float NormalizedToPlain(float normalized) override;

@@ -25,15 +25,12 @@ std::map<UTF16String, boost::intrusive_ptr<VSTPluginModule>>& ModuleCache()
 
 // Channel arrays are sized for the effect's counts; beyond the limit it is refused rather than cut down
 // to counts it would not keep to. Closes the refused effect.
-bool HasHostableChannelCounts(abi::AEffect* effect, const UTF16String& path, const char* step)
+bool HasHostableChannelCounts(const VSTDispatcherBase& gate)
 {
-    constexpr int kMaximum = VSTAudioFilter::kMaximumChannels;
-    if (effect->numInputs <= kMaximum && effect->numOutputs <= kMaximum) {
+    if (gate.HasChannelCountsWithin(VSTAudioFilter::kMaximumChannels)) {
         return true;
     }
-    KAFH_TRACE(step, 5, "\"" << path << "\": " << effect->numInputs << " inputs and " << effect->numOutputs
-                             << " outputs; at most " << VSTAudioFilter::kMaximumChannels << " are supported");
-    VSTDispatcherBase::Dispatch(effect, abi::effClose, 0, 0, nullptr, 0.0f);
+    gate.Dispatch(abi::effClose);
     return false;
 }
 
@@ -97,9 +94,11 @@ bool VSTPluginModule::Load()
     if (!kelcore::platform::KeepModuleMapped(GetPath(), error)) {
         KAFH_TRACE("VSTPluginModule::Load", 5, "\"" << GetPath() << "\": cannot keep it mapped: " << error);
     }
-    mEntryPoint = kelcore::GetFunctionPointerFromModule<abi::PluginEntryProc>(GetOSModule(), "VSTPluginMain");
+    mEntryName = "VSTPluginMain";
+    mEntryPoint = kelcore::GetFunctionPointerFromModule<abi::PluginEntryProc>(GetOSModule(), mEntryName);
     if (mEntryPoint == nullptr) {
-        mEntryPoint = kelcore::GetFunctionPointerFromModule<abi::PluginEntryProc>(GetOSModule(), "main");
+        mEntryName = "main";
+        mEntryPoint = kelcore::GetFunctionPointerFromModule<abi::PluginEntryProc>(GetOSModule(), mEntryName);
     }
     if (mEntryPoint == nullptr) {
         KAFH_TRACE("VSTPluginModule::Load", 5, "\"" << GetPath() << "\": exports neither VSTPluginMain nor main");
@@ -124,12 +123,8 @@ abi::AEffect* VSTPluginModule::Instantiate(std::uint32_t shellID)
         return nullptr;
     }
     SetCurrentShellID(shellID);
-    try {
-        return mEntryPoint(&VSTAudioFilter::StaticAudioMasterCallback);
-    } catch (...) {
-        KAFH_TRACE("VSTPluginModule::Instantiate", 5, "\"" << GetPath() << "\": the entry point threw");
-    }
-    return nullptr;
+    return VSTDispatcherBase::CallEntryPoint(mEntryPoint, mEntryName, &VSTAudioFilter::StaticAudioMasterCallback,
+                                             GetPath());
 }
 
 boost::intrusive_ptr<AudioFilter> VSTPluginModule::CreateAudioFilter(UTF16String componentID)
@@ -149,11 +144,8 @@ boost::intrusive_ptr<AudioFilter> VSTPluginModule::CreateAudioFilter(UTF16String
         KAFH_TRACE("VSTPluginModule::CreateAudioFilter", 5, "\"" << GetPath() << "\": the entry point returned null");
         return {};
     }
-    if (effect->magic != abi::kEffectMagic) {
-        KAFH_TRACE("VSTPluginModule::CreateAudioFilter", 5, "\"" << GetPath() << "\": wrong magic");
-        return {};
-    }
-    if (!HasHostableChannelCounts(effect, GetPath(), "VSTPluginModule::CreateAudioFilter")) {
+    const VSTDispatcherBase gate(effect, GetPath());
+    if (!gate.HasEffectMagic() || !HasHostableChannelCounts(gate)) {
         return {};
     }
     return new VSTAudioFilter(canonicalID, GetPath(), effect, !mIsShell);
@@ -167,12 +159,12 @@ boost::intrusive_ptr<PluginModuleInfo> VSTPluginModule::GetPluginInfo(std::vecto
         return {};
     }
     abi::AEffect* effect = Instantiate(0);
-    if (effect == nullptr || effect->magic != abi::kEffectMagic) {
-        KAFH_TRACE("VSTPluginModule::GetPluginInfo", 5,
-                   "\"" << GetPath() << "\": " << (effect == nullptr ? "the entry point returned null" : "wrong magic"));
+    if (effect == nullptr) {
+        KAFH_TRACE("VSTPluginModule::GetPluginInfo", 5, "\"" << GetPath() << "\": the entry point returned null");
         return {};
     }
-    if (!HasHostableChannelCounts(effect, GetPath(), "VSTPluginModule::GetPluginInfo")) {
+    const VSTDispatcherBase gate(effect, GetPath());
+    if (!gate.HasEffectMagic() || !HasHostableChannelCounts(gate)) {
         return {};
     }
     const auto uniqueID = static_cast<std::uint32_t>(effect->uniqueID);
@@ -182,12 +174,12 @@ boost::intrusive_ptr<PluginModuleInfo> VSTPluginModule::GetPluginInfo(std::vecto
     boost::intrusive_ptr<VSTAudioFilter> filter =
         new VSTAudioFilter(MakeComponentID(uniqueID, GetPath()), GetPath(), effect, true);
     const kelcore::filesupport::File file(GetPath());
-    UTF16String name = ReadEffectString(effect, abi::effGetEffectName, 0, kEffectStringLength);
+    UTF16String name = gate.ReadString(abi::effGetEffectName, 0, kEffectStringLength);
     if (name.empty()) {
         name = file.GetTitle();
     }
-    const UTF16String vendor = ReadEffectString(effect, abi::effGetVendorString, 0, kEffectStringLength);
-    const auto vstVersion = static_cast<std::uint32_t>(VSTDispatcherBase::Dispatch(effect, abi::effGetVstVersion, 0, 0, nullptr, 0.0f));
+    const UTF16String vendor = gate.ReadString(abi::effGetVendorString, 0, kEffectStringLength);
+    const auto vstVersion = static_cast<std::uint32_t>(gate.Dispatch(abi::effGetVstVersion));
 
     if (BannedPluginManager::GetInstance().IsPluginBannedStatically(file.GetName(), kelcore::NumberToString(uniqueID),
                                                                      kelcore::NumberToString(vstVersion)) &&
@@ -195,8 +187,7 @@ boost::intrusive_ptr<PluginModuleInfo> VSTPluginModule::GetPluginInfo(std::vecto
         KAFH_TRACE("VSTPluginModule::GetPluginInfo", 5, "\"" << GetPath() << "\": banned statically");
         return {};
     }
-    mIsShell = vstVersion > 1 &&
-               VSTDispatcherBase::Dispatch(effect, abi::effGetPlugCategory, 0, 0, nullptr, 0.0f) == abi::kPlugCategShell;
+    mIsShell = vstVersion > 1 && gate.Dispatch(abi::effGetPlugCategory) == abi::kPlugCategShell;
     boost::intrusive_ptr<PluginModuleInfo> info =
         new PluginModuleInfo(PluginLocator(VST, GetPath()), name, vendor, vstVersion, VST, true, mIsShell);
 
@@ -210,10 +201,9 @@ boost::intrusive_ptr<PluginModuleInfo> VSTPluginModule::GetPluginInfo(std::vecto
     SetCurrentShellID(0);
     // A shell lists its effects until it answers 0; a misbehaving one that never stops is cut off.
     constexpr int kMaximumShellEffects = 10000;
-    for (int i = 0; i < kMaximumShellEffects; ++i) {
+    for (int listed = 0; !gate.IsShellListRunaway(listed, kMaximumShellEffects); ++listed) {
         char buffer[kStringBufferSize] = {};
-        const auto next = static_cast<std::uint32_t>(
-            VSTDispatcherBase::Dispatch(effect, abi::effShellGetNextPlugin, 0, 0, buffer, 0.0f));
+        const auto next = static_cast<std::uint32_t>(gate.Dispatch(abi::effShellGetNextPlugin, 0, 0, buffer));
         if (next == 0) {
             break;
         }

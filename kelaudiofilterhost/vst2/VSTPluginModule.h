@@ -37,6 +37,8 @@ public:
 
 private:
     abi::PluginEntryProc mEntryPoint = nullptr;
+    // The exported name mEntryPoint was found under, for traces and the call trail.
+    const char* mEntryName = "VSTPluginMain";
     bool mIsShell = false;
     // The instance GetPluginInfo opened to describe a single-effect module, handed out by the next
     // CreateAudioFilter of that effect: a scan then opens each effect once instead of twice, which

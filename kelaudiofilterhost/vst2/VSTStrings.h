@@ -18,9 +18,6 @@ inline constexpr std::size_t kProgramNameLength = 72;
 /// Effects often write past the lengths they were given; every buffer handed to them is this large.
 inline constexpr std::size_t kStringBufferSize = 1024;
 
-/// Asks the effect for a string into a zeroed buffer and reads at most maxLength bytes of it as UTF-8
-/// (a missing terminating zero ends the text at maxLength).
-UTF16String ReadEffectString(abi::AEffect* effect, std::int32_t opcode, std::int32_t index, std::size_t maxLength);
 /// The bytes up to the first zero or maxLength, as UTF-8.
 UTF16String TextFromBuffer(const char* buffer, std::size_t maxLength);
 

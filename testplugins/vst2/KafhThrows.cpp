@@ -4,7 +4,7 @@
 // effGetParameterProperties, effGetProgramNameIndexed, effMainsChanged and effStartProcess;
 // setParameter and getParameter throw for parameter 1; processReplacing passes the first half of
 // every block through and throws instead of finishing every third call. effClose never throws, so
-// the effect is always freed.
+// the effect is always freed. The entry point throws when the host's current shell ID is kThrowsOnEntryId.
 #include "testplugins/vst2/TestEffect.h"
 
 #include <stdexcept>
@@ -90,5 +90,9 @@ private:
 
 KAFH_VST2_EXPORT abi::AEffect* VSTPluginMain(abi::AudioMasterCallback host)
 {
+    if (host != nullptr && host(nullptr, abi::audioMasterCurrentId, 0, 0, nullptr, 0.0f) == kThrowsOnEntryId)
+    {
+        throw std::runtime_error("KafhThrows: entry point");
+    }
     return CreateEffect<KafhThrows>(host);
 }

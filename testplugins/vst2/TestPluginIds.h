@@ -34,6 +34,8 @@ inline constexpr std::int32_t kOddTextPrograms = 1000000;
 inline constexpr std::int32_t kOldMainId = FourCC("KfOm");
 inline constexpr std::int32_t kBadMagicId = FourCC("KfBm");
 inline constexpr std::int32_t kThrowsId = FourCC("KfTh");
+/// Asked for with this shell ID (audioMasterCurrentId), KafhThrows's entry point throws.
+inline constexpr std::int32_t kThrowsOnEntryId = FourCC("KfTe");
 inline constexpr std::int32_t kStrayId = FourCC("KfSt");
 /// Has the top bit set, so it is negative as a signed number: hosts must read it as unsigned.
 inline constexpr std::int32_t kLiarId = static_cast<std::int32_t>(0xCAFEF00Du);
