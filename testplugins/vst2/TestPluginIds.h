@@ -37,6 +37,9 @@ inline constexpr std::int32_t kThrowsId = FourCC("KfTh");
 /// Asked for with this shell ID (audioMasterCurrentId), KafhThrows's entry point throws.
 inline constexpr std::int32_t kThrowsOnEntryId = FourCC("KfTe");
 inline constexpr std::int32_t kStrayId = FourCC("KfSt");
+inline constexpr std::int32_t kCrashProcessId = FourCC("KfCp");
+inline constexpr std::int32_t kOverrunId = FourCC("KfOr");
+inline constexpr std::int32_t kSpinStateId = FourCC("KfSs");
 /// Has the top bit set, so it is negative as a signed number: hosts must read it as unsigned.
 inline constexpr std::int32_t kLiarId = static_cast<std::int32_t>(0xCAFEF00Du);
 
