@@ -9,6 +9,7 @@
 #include "kelaudiofilterhost/vst2/VSTTechnology.h"
 #include "tools/kafh/Commands.h"
 #include "tools/kafh/Console.h"
+#include "tools/kafh/Isolation.h"
 #include "tools/kafh/ModuleProbe.h"
 #include "tools/kafh/ScanCommand.h"
 #include "tools/kafh/Settings.h"
@@ -60,6 +61,18 @@ void AddFilterSettings(CLI::App& command, FilterSettingsOptions& options)
                   "NAME=VALUE");
     command.add_option("--preset", options.presetFile, "load a preset file made by kafh preset save first")
         ->type_name("FILE");
+}
+
+CLI::Validator NumberFrom(double low, double high, const std::string& unit);
+
+// The plug-in runs in a watched child process unless --in-process is given.
+void AddIsolation(CLI::App& command, IsolationOptions& options, const std::string& timeoutText)
+{
+    command.add_flag("--in-process", options.inProcess,
+                     "run the plug-in inside kafh, not in a watched child process (for debugging it)");
+    command.add_option("--timeout", options.timeoutSeconds, timeoutText)
+        ->check(NumberFrom(kMinimumTimeout, kMaximumTimeout, "seconds"))
+        ->default_val(30);
 }
 
 // A number option between low and high, both included; NaN and infinities are refused, since a
@@ -158,6 +171,9 @@ int RunKafh(int argc, char** argv)
         ->required();
     infoCommand->add_flag("--json", json, "print a JSON object");
     AddFilterSettings(*infoCommand, filterSettings);
+    IsolationOptions isolation;
+    const std::string workTimeout = "seconds the plug-in may take before it is stopped";
+    AddIsolation(*infoCommand, isolation, workTimeout);
 
     ProcessOptions process;
     std::string inputPath;
@@ -181,6 +197,7 @@ int RunKafh(int argc, char** argv)
                                "through (default: one instance per group of channels)")
         ->type_name("FILTERCH=FILECH,...");
     processCommand->add_flag("-q,--quiet", process.quiet, "print nothing when all goes well");
+    AddIsolation(*processCommand, isolation, "seconds the plug-in may go without progress before it is stopped");
 
     std::string presetFile;
     auto* presetCommand = app.add_subcommand("preset", "save a filter's settings to a file, or load them");
@@ -189,14 +206,17 @@ int RunKafh(int argc, char** argv)
     presetSave->add_option("ID", id, "the filter")->required();
     presetSave->add_option("FILE", presetFile, "preset file to write")->required();
     AddFilterSettings(*presetSave, filterSettings);
+    AddIsolation(*presetSave, isolation, workTimeout);
     auto* presetLoad = presetCommand->add_subcommand("load", "load FILE into the filter and show its parameters");
     presetLoad->add_option("ID", id, "the filter")->required();
     presetLoad->add_option("FILE", presetFile, "preset file to read")->required();
     presetLoad->add_flag("--json", json, "print a JSON object");
+    AddIsolation(*presetLoad, isolation, workTimeout);
 
     auto* presetsCommand = app.add_subcommand("presets", "list a filter's factory presets (programs)");
     presetsCommand->add_option("ID", id, "the filter")->required();
     presetsCommand->add_flag("--json", json, "print a JSON array");
+    AddIsolation(*presetsCommand, isolation, workTimeout);
 
     std::string locator;
     auto* banCommand = app.add_subcommand("ban", "keep a module out of scans and the catalogue");
@@ -278,21 +298,27 @@ int RunKafh(int argc, char** argv)
             return RunListCommand(settings, json);
         }
         if (*infoCommand) {
-            return RunInfoCommand(settings, id, filterSettings, json);
+            return RunPluginWork(settings, isolation,
+                                 {id, {}, false, [&] { return RunInfoCommand(settings, id, filterSettings, json); }});
         }
         if (*processCommand) {
             process.input = inputPath;
             process.output = outputPath;
-            return RunProcessCommand(settings, process);
+            return RunPluginWork(settings, isolation,
+                                 {process.id, outputPath, true, [&] { return RunProcessCommand(settings, process); }});
         }
         if (*presetSave) {
-            return RunPresetSaveCommand(settings, id, presetFile, filterSettings);
+            return RunPluginWork(settings, isolation, {id, presetFile, false, [&] {
+                                     return RunPresetSaveCommand(settings, id, presetFile, filterSettings);
+                                 }});
         }
         if (*presetLoad) {
-            return RunPresetLoadCommand(settings, id, presetFile, json);
+            return RunPluginWork(settings, isolation,
+                                 {id, {}, false, [&] { return RunPresetLoadCommand(settings, id, presetFile, json); }});
         }
         if (*presetsCommand) {
-            return RunPresetsCommand(settings, id, json);
+            return RunPluginWork(settings, isolation,
+                                 {id, {}, false, [&] { return RunPresetsCommand(settings, id, json); }});
         }
         if (*banCommand) {
             return RunBanCommand(settings, locator);

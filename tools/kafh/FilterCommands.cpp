@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The commands over one filter: info, presets, preset save and preset load.
 #include "kelaudiofilterhost/services/ChannelLayouts.h"
+#include "kelaudiofilterhost/services/PluginCallTrail.h"
 #include "tools/kafh/Commands.h"
 #include "tools/kafh/Console.h"
 #include "tools/kafh/FilterLookup.h"
@@ -34,6 +35,8 @@ int OpenFilter(Settings& settings, const std::string& id, OpenedFilter& opened)
     if (!settings.Load(error)) {
         return Fail(error);
     }
+    // Steps name where a watching parent found the plug-in when it crashed or hung.
+    kelcore::trail::SetStep("create");
     opened.filter = CreateFilter(id, error, &opened.descriptor);
     if (!opened.filter) {
         return Fail(error);
@@ -161,9 +164,11 @@ int RunInfoCommand(Settings& settings, const std::string& id, const FilterSettin
     auto& filter = *opened.filter;
     const auto& descriptor = *opened.descriptor;
     std::string error;
+    kelcore::trail::SetStep("configure");
     if (const int status = ApplyFilterSettings(filter, options, error); status != kExitOk) {
         return status == kExitUsage ? FailUsage(error) : Fail(error);
     }
+    kelcore::trail::SetStep("describe");
     // Latency may depend on the running state; ask while resumed, as a renderer would see it.
     filter.SetSampleRate(kInfoSampleRate);
     filter.SetBlockSize(kInfoBlockSize);
@@ -241,6 +246,7 @@ int RunPresetsCommand(Settings& settings, const std::string& id, bool json)
     if (const int status = OpenFilter(settings, id, opened); status != kExitOk) {
         return status;
     }
+    kelcore::trail::SetStep("list programs");
     const auto programs = ProgramNames(*opened.filter);
     if (json) {
         JsonWriter writer(std::cout);
@@ -268,9 +274,11 @@ int RunPresetSaveCommand(Settings& settings, const std::string& id, const std::f
         return status;
     }
     std::string error;
+    kelcore::trail::SetStep("configure");
     if (const int status = ApplyFilterSettings(*opened.filter, options, error); status != kExitOk) {
         return status == kExitUsage ? FailUsage(error) : Fail(error);
     }
+    kelcore::trail::SetStep("save preset");
     if (!SavePresetFile(*opened.filter, file, error)) {
         return Fail(error);
     }
@@ -286,9 +294,11 @@ int RunPresetLoadCommand(Settings& settings, const std::string& id, const std::f
         return status;
     }
     std::string error;
+    kelcore::trail::SetStep("load preset");
     if (!LoadPresetFile(*opened.filter, file, error)) {
         return Fail(error);
     }
+    kelcore::trail::SetStep("describe");
     const auto parameters = DescribeParameters(opened);
     if (json) {
         JsonWriter writer(std::cout);

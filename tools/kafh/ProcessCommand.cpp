@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/services/PluginCallTrail.h"
 #include "tools/kafh/AudioFile.h"
 #include "tools/kafh/Commands.h"
 #include "tools/kafh/Console.h"
@@ -121,10 +122,13 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
     if (!reader.Open(options.input, error)) {
         return Fail(error);
     }
+    // Steps name where a watching parent found the plug-in when it crashed or hung.
+    kelcore::trail::SetStep("create");
     auto filter = CreateFilter(options.id, error);
     if (!filter) {
         return Fail(error);
     }
+    kelcore::trail::SetStep("configure");
     RequestChannelLayout(*filter, reader.GetChannelCount());
     if (const int status = ApplyFilterSettings(*filter, options.settings, error); status != kExitOk) {
         return status == kExitUsage ? FailUsage(error) : Fail(error);
@@ -138,6 +142,7 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
     render.progress = &progress;
     render.progressLabel = options.input.filename().string();
 
+    kelcore::trail::SetStep("prepare");
     Renderer renderer;
     if (!renderer.Prepare(filter, reader.GetChannelCount(), render, error)) {
         return Fail(error);
@@ -147,12 +152,14 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
                      reader.GetFormat(), error)) {
         return Fail(error);
     }
+    kelcore::trail::SetStep("process");
     RenderReport report;
     if (!renderer.Run(reader, writer, report, error)) {
         writer.Abort();
         return Fail("processing " + Quoted(options.input.string()) + " through " +
                     Quoted(filter->GetComponentID()) + " failed: " + error);
     }
+    kelcore::trail::SetStep("write");
     if (!writer.Commit(error)) {
         return Fail(error);
     }

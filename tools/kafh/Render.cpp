@@ -2,6 +2,7 @@
 #include "tools/kafh/Render.h"
 
 #include "kelaudiofilterhost/services/ChannelLayouts.h"
+#include "kelaudiofilterhost/services/PluginCallTrail.h"
 #include "kelaudiofilterhost/services/Trace.h"
 #include "tools/kafh/Console.h"
 #include "tools/kafh/FilterLookup.h"
@@ -329,6 +330,8 @@ bool Renderer::Run(AudioSource& source, AudioSink& sink, RenderReport& report, s
             return false;
         }
         written += count;
+        // Tells a watching parent the render moves on, however long it is.
+        kelcore::trail::Beat();
         if (mOptions.progress != nullptr && expectedInput > 0) {
             mOptions.progress->Fraction(static_cast<double>(written) / static_cast<double>(expectedInput + tail),
                                         mOptions.progressLabel);

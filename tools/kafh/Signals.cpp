@@ -4,8 +4,11 @@
 #include <atomic>
 #include <csignal>
 #include <cstring>
+#include <new>
 
 #include <limits.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kafh {
@@ -14,14 +17,30 @@ namespace {
 
 constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-char sTemporaryName[PATH_MAX];
-std::atomic<bool> sTemporaryArmed{false};
+// Shared with the children kafh forks for plug-in work: a child arms the file it writes here, so
+// the parent's handler can remove it, and names itself, so the handler can end it first.
+struct TemporaryState {
+    std::atomic<bool> armed{false};
+    std::atomic<pid_t> worker{0};
+    char name[PATH_MAX] = {};
+};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free);
+
+TemporaryState sPrivateState;
+TemporaryState* sState = &sPrivateState;
 
 extern "C" void OnTerminatingSignal(int signal)
 {
-    // Only async-signal-safe calls here: unlink, sigaction and raise.
-    if (sTemporaryArmed.load()) {
-        unlink(sTemporaryName);
+    // Only async-signal-safe calls here: kill, waitpid, unlink, sigaction and raise.
+    const pid_t worker = sState->worker.load();
+    if (worker > 0 && worker != getpid()) {
+        // The worker would die with this process anyway; end it first, so it cannot create or
+        // write the file after it is removed.
+        kill(worker, SIGKILL);
+        waitpid(worker, nullptr, 0);
+    }
+    if (sState->armed.load()) {
+        unlink(sState->name);
     }
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
@@ -34,6 +53,10 @@ extern "C" void OnTerminatingSignal(int signal)
 
 void InstallSignalHandling()
 {
+    void* shared = mmap(nullptr, sizeof(TemporaryState), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared != MAP_FAILED) {
+        sState = new (shared) TemporaryState();
+    }
     struct sigaction action {};
     action.sa_handler = &OnTerminatingSignal;
     sigemptyset(&action.sa_mask);
@@ -52,17 +75,31 @@ void InstallSignalHandling()
 
 char* ArmTemporaryFile(const std::string& pattern)
 {
-    if (sTemporaryArmed.load() || pattern.size() >= sizeof sTemporaryName) {
+    if (sState->armed.load() || pattern.size() >= sizeof sState->name) {
         return nullptr;
     }
-    std::memcpy(sTemporaryName, pattern.c_str(), pattern.size() + 1);
-    sTemporaryArmed.store(true);
-    return sTemporaryName;
+    std::memcpy(sState->name, pattern.c_str(), pattern.size() + 1);
+    sState->armed.store(true);
+    return sState->name;
 }
 
 void DisarmTemporaryFile()
 {
-    sTemporaryArmed.store(false);
+    sState->armed.store(false);
+}
+
+void BecomeWorker()
+{
+    sState->worker.store(getpid());
+}
+
+void CleanUpAfterWorker()
+{
+    sState->worker.store(0);
+    if (sState->armed.load()) {
+        unlink(sState->name);
+        sState->armed.store(false);
+    }
 }
 
 } // namespace kafh

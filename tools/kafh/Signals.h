@@ -17,4 +17,12 @@ char* ArmTemporaryFile(const std::string& pattern);
 /// Forgets the armed temporary file (after it was renamed or removed).
 void DisarmTemporaryFile();
 
+/// In a child forked for plug-in work: a terminating signal to the parent now ends this child before
+/// the parent removes the temporary file the child armed (the armed name is shared with children
+/// forked after InstallSignalHandling).
+void BecomeWorker();
+/// In the parent once the worker child has ended, however: removes the temporary file it armed and
+/// left behind, and forgets the worker.
+void CleanUpAfterWorker();
+
 } // namespace kafh
