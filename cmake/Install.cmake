@@ -25,3 +25,6 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/kelaudiofilterhost.pc.in
 install(FILES ${PROJECT_BINARY_DIR}/kelaudiofilterhost.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelaudiofilterhost)
+
+# The isolation helper, where the library looks for it: in a folder named after the library beside it.
+install(TARGETS kafh-isolate RUNTIME DESTINATION ${CMAKE_INSTALL_LIBDIR}/kelaudiofilterhost)
