@@ -10,7 +10,6 @@
 #include "tools/kafh/Commands.h"
 #include "tools/kafh/Console.h"
 #include "tools/kafh/Isolation.h"
-#include "tools/kafh/ModuleProbe.h"
 #include "tools/kafh/ScanCommand.h"
 #include "tools/kafh/Settings.h"
 
@@ -233,15 +232,6 @@ int RunKafh(int argc, char** argv)
         ->default_val(30);
     demoCommand->add_flag("--keep", demo.keep, "keep the temporary settings folder");
 
-    int answerDescriptor = -1;
-    int technologyType = 0;
-    std::string modulePath;
-    // The child side of scanning; started by kafh itself, not listed in the help.
-    auto* scanOneCommand = app.add_subcommand("scan-one", "")->group("");
-    scanOneCommand->add_option("--fd", answerDescriptor)->required();
-    scanOneCommand->add_option("--type", technologyType)->required();
-    scanOneCommand->add_option("PATH", modulePath)->required();
-
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -270,13 +260,6 @@ int RunKafh(int argc, char** argv)
         StartLibrary(verbose);
         Settings settings(configDirectory.empty() ? Settings::DefaultDirectory()
                                                   : std::filesystem::path(configDirectory));
-        if (*scanOneCommand) {
-            std::string error;
-            if (!settings.LoadStaticList(error)) {
-                return Fail(error);
-            }
-            return RunScanOne(answerDescriptor, technologyType, modulePath);
-        }
         if (*demoCommand) {
             demo.verbose = verbose;
             return RunDemoCommand(demo);

@@ -4,12 +4,12 @@
 #include "kelaudiofilterhost/catalogue/AudioFilterDescriptorManager.h"
 #include "kelaudiofilterhost/catalogue/BannedPluginManager.h"
 #include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
+#include "kelaudiofilterhost/isolation/ModuleScan.h"
 #include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/PropList.h"
 #include "kelaudiofilterhost/services/Trace.h"
 #include "tools/kafh/Console.h"
 #include "tools/kafh/FilterLookup.h"
-#include "tools/kafh/ModuleProbe.h"
 #include "tools/kafh/Settings.h"
 
 #include <chrono>
@@ -21,20 +21,21 @@ namespace kafh {
 namespace {
 
 using namespace kelaudiofilterhost;
+using isolation::ModuleScanOutcome;
 
 std::string Plural(std::size_t count, const char* word)
 {
     return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
 
-std::string OutcomeText(const ProbeResult& result)
+std::string OutcomeText(const isolation::ModuleScanResult& result)
 {
     switch (result.outcome) {
-    case ProbeOutcome::Crashed:
+    case ModuleScanOutcome::Crashed:
         return "crashed while being scanned: " + result.detail;
-    case ProbeOutcome::TimedOut:
+    case ModuleScanOutcome::TimedOut:
         return "hung while being scanned: " + result.detail;
-    case ProbeOutcome::AbnormalExit:
+    case ModuleScanOutcome::AbnormalExit:
         return "ended the scan abnormally: " + result.detail;
     default:
         return result.detail;
@@ -106,8 +107,10 @@ bool ScanModules(const std::vector<PluginLocator>& modules, const Settings& sett
     auto& catalogue = PluginModuleInfoManager::GetInstance();
     auto& banned = BannedPluginManager::GetInstance();
     const auto started = std::chrono::steady_clock::now();
-    ProbeOptions probe;
-    probe.configDirectory = settings.GetDirectory();
+    isolation::ModuleScanOptions probe;
+    if (!settings.GetDirectory().empty()) {
+        probe.staticBannedList = settings.GetStaticBannedFile();
+    }
     probe.timeoutSeconds = options.timeoutSeconds;
     probe.verbose = options.verbose;
 
@@ -119,22 +122,22 @@ bool ScanModules(const std::vector<PluginLocator>& modules, const Settings& sett
         const bool known = static_cast<bool>(catalogue.FindPluginInfo(locator));
         const bool wasEnabled = known && catalogue.IsPluginEnabled(locator, true);
 
-        const auto result = ProbeModule(locator, probe);
-        if (result.outcome == ProbeOutcome::NotStarted) {
+        const auto result = isolation::ScanModule(locator, probe);
+        if (result.outcome == ModuleScanOutcome::NotStarted) {
             progress.Finish();
             error = "cannot scan " + Quoted(path) + ": " + result.detail;
             return false;
         }
         // A module scanned again loses its old records first: the new ones replace them, and
         // a module that now fails or is banned leaves the catalogue.
-        if (result.outcome == ProbeOutcome::HostFailed) {
+        if (result.outcome == ModuleScanOutcome::HostFailed) {
             summary.failed.push_back({path, result.detail});
             continue;
         }
         if (known) {
             catalogue.RemovePluginLocators({locator});
         }
-        if (IsBanOutcome(result.outcome)) {
+        if (isolation::IsBanOutcome(result.outcome)) {
             KAFH_TRACE("kafh::Scan", 5, "banning \"" << path << "\": " << OutcomeText(result));
             banned.AddBannedPlugin(locator);
             summary.banned.push_back({path, OutcomeText(result)});
@@ -142,7 +145,7 @@ bool ScanModules(const std::vector<PluginLocator>& modules, const Settings& sett
                 progress.Finish();
                 return false;
             }
-        } else if (result.outcome == ProbeOutcome::Described) {
+        } else if (result.outcome == ModuleScanOutcome::Described) {
             catalogue.AddConfiguration(result.xml, true);
             if (wasEnabled) {
                 catalogue.SetPluginEnabled(locator, true);
@@ -156,7 +159,7 @@ bool ScanModules(const std::vector<PluginLocator>& modules, const Settings& sett
         } else {
             summary.failed.push_back({path, OutcomeText(result)});
         }
-        if ((known || result.outcome == ProbeOutcome::Described) && !settings.SaveCatalogue(error)) {
+        if ((known || result.outcome == ModuleScanOutcome::Described) && !settings.SaveCatalogue(error)) {
             progress.Finish();
             return false;
         }
