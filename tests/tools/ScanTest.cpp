@@ -13,11 +13,11 @@ protected:
     std::set<std::string> ListedIds() const
     {
         const auto list = Kafh({"list", "--json"});
-        const auto json = JsonReader::Parse(list.out).value_or(JsonValue{});
-        EXPECT_TRUE(json.IsArray()) << list.out;
+        const auto json = ParseJson(list.out);
+        EXPECT_TRUE(json.is_array()) << list.out;
         std::set<std::string> ids;
-        for (const auto& filter : json.IsArray() ? json.AsArray() : JsonValue::Array{}) {
-            ids.insert(filter["id"].AsString());
+        for (const auto& filter : json.is_array() ? json : Json::array()) {
+            ids.insert(filter.value("id", ""));
         }
         return ids;
     }

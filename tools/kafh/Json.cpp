@@ -3,162 +3,106 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace kafh {
-
-std::string JsonQuoted(std::string_view text)
-{
-    std::string quoted;
-    quoted.reserve(text.size() + 2);
-    quoted += '"';
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            quoted += "\\\"";
-            break;
-        case '\\':
-            quoted += "\\\\";
-            break;
-        case '\n':
-            quoted += "\\n";
-            break;
-        case '\r':
-            quoted += "\\r";
-            break;
-        case '\t':
-            quoted += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-                quoted += escaped;
-            } else {
-                quoted += c;
-            }
-        }
-    }
-    quoted += '"';
-    return quoted;
-}
 
 JsonWriter::JsonWriter(std::ostream& out) : mOut(out) {}
 
 JsonWriter::~JsonWriter()
 {
+    if (mStarted) {
+        // Plug-in texts may be ill-formed UTF-8; replacing the bad bytes keeps the document valid.
+        mOut << mDocument.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    }
     mOut << '\n';
     mOut.flush();
 }
 
-void JsonWriter::NewLine()
+nlohmann::ordered_json& JsonWriter::Add(nlohmann::ordered_json value)
 {
-    mOut << '\n' << std::string(mLevels.size() * 2, ' ');
-}
-
-void JsonWriter::BeforeValue()
-{
-    if (mAfterKey) {
-        mAfterKey = false;
-        return;
+    if (mOpen.empty()) {
+        mStarted = true;
+        mDocument = std::move(value);
+        return mDocument;
     }
-    if (!mLevels.empty()) {
-        if (!mLevels.back().empty) {
-            mOut << ',';
-        }
-        mLevels.back().empty = false;
-        NewLine();
+    nlohmann::ordered_json& container = *mOpen.back();
+    if (container.is_object()) {
+        return container[mKey] = std::move(value);
     }
-}
-
-void JsonWriter::Open(char bracket, bool isObject)
-{
-    BeforeValue();
-    mOut << bracket;
-    mLevels.push_back({isObject, true});
-}
-
-void JsonWriter::Close(char bracket)
-{
-    const bool empty = mLevels.empty() || mLevels.back().empty;
-    if (!mLevels.empty()) {
-        mLevels.pop_back();
-    }
-    if (!empty) {
-        NewLine();
-    }
-    mOut << bracket;
+    container.push_back(std::move(value));
+    return container.back();
 }
 
 JsonWriter& JsonWriter::BeginObject()
 {
-    Open('{', true);
+    mOpen.push_back(&Add(nlohmann::ordered_json::object()));
     return *this;
 }
 
 JsonWriter& JsonWriter::EndObject()
 {
-    Close('}');
+    if (!mOpen.empty()) {
+        mOpen.pop_back();
+    }
     return *this;
 }
 
 JsonWriter& JsonWriter::BeginArray()
 {
-    Open('[', false);
+    mOpen.push_back(&Add(nlohmann::ordered_json::array()));
     return *this;
 }
 
 JsonWriter& JsonWriter::EndArray()
 {
-    Close(']');
-    return *this;
+    return EndObject();
 }
 
 JsonWriter& JsonWriter::Key(std::string_view key)
 {
-    BeforeValue();
-    mOut << JsonQuoted(key) << ": ";
-    mAfterKey = true;
+    mKey = key;
     return *this;
 }
 
 JsonWriter& JsonWriter::String(std::string_view text)
 {
-    BeforeValue();
-    mOut << JsonQuoted(text);
+    Add(std::string(text));
     return *this;
 }
 
 JsonWriter& JsonWriter::Number(double value)
 {
-    BeforeValue();
     if (!std::isfinite(value)) {
-        mOut << "null";
-        return *this;
+        return Null();
     }
+    // Rounded to nine digits so that a float's widening to double shows as the float, not as its
+    // seventeen-digit double; whole numbers print without a fraction.
     char text[40];
     std::snprintf(text, sizeof text, "%.9g", value);
-    mOut << text;
+    const double rounded = std::strtod(text, nullptr);
+    if (std::trunc(rounded) == rounded && std::fabs(rounded) < 0x1p53) {
+        return Integer(static_cast<std::int64_t>(rounded));
+    }
+    Add(rounded);
     return *this;
 }
 
 JsonWriter& JsonWriter::Integer(std::int64_t value)
 {
-    BeforeValue();
-    mOut << value;
+    Add(value);
     return *this;
 }
 
 JsonWriter& JsonWriter::Bool(bool value)
 {
-    BeforeValue();
-    mOut << (value ? "true" : "false");
+    Add(value);
     return *this;
 }
 
 JsonWriter& JsonWriter::Null()
 {
-    BeforeValue();
-    mOut << "null";
+    Add(nullptr);
     return *this;
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -9,13 +11,16 @@
 
 namespace kafh {
 
-/// Writes one JSON document to a stream, indented by two spaces. The caller keeps the nesting
-/// balanced; a key is only written inside an object and must be followed by exactly one value.
+/// Writes one JSON document to a stream, indented by two spaces, members in the order written. The
+/// caller keeps the nesting balanced; a key is only written inside an object and must be followed by
+/// exactly one value.
 class JsonWriter {
 public:
     explicit JsonWriter(std::ostream& out);
-    /// Ends the document with a newline.
+    /// Writes the document, ending it with a newline.
     ~JsonWriter();
+    JsonWriter(const JsonWriter&) = delete;
+    JsonWriter& operator=(const JsonWriter&) = delete;
 
     JsonWriter& BeginObject();
     JsonWriter& EndObject();
@@ -23,7 +28,7 @@ public:
     JsonWriter& EndArray();
     JsonWriter& Key(std::string_view key);
 
-    /// UTF-8 text; control characters and quotes are escaped.
+    /// UTF-8 text; control characters and quotes are escaped, ill-formed UTF-8 becomes U+FFFD.
     JsonWriter& String(std::string_view text);
     /// Finite numbers with nine significant digits, enough to give a float back exactly; null otherwise.
     JsonWriter& Number(double value);
@@ -48,21 +53,16 @@ private:
     JsonWriter& Value(unsigned int value) { return Integer(value); }
     JsonWriter& Value(std::int64_t value) { return Integer(value); }
 
-    void BeforeValue();
-    void Open(char bracket, bool isObject);
-    void Close(char bracket);
-    void NewLine();
+    /// Places the value after the pending key or at the end of the open array; the placed copy.
+    nlohmann::ordered_json& Add(nlohmann::ordered_json value);
 
-    struct Level {
-        bool isObject;
-        bool empty;
-    };
     std::ostream& mOut;
-    std::vector<Level> mLevels;
-    bool mAfterKey = false;
+    nlohmann::ordered_json mDocument;
+    bool mStarted = false;
+    // The containers still open, innermost last. Only the innermost one grows, so the pointers to
+    // the others stay valid.
+    std::vector<nlohmann::ordered_json*> mOpen;
+    std::string mKey;
 };
-
-/// The text as a JSON string literal, quotes included.
-std::string JsonQuoted(std::string_view text);
 
 } // namespace kafh
