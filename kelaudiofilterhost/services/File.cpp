@@ -466,37 +466,75 @@ bool ReadRegularFile(const fs::path& path, std::string& contents)
     return ok;
 }
 
-bool WriteFileAtomically(const fs::path& requested,
-                         const std::function<bool(const std::function<bool(std::string_view)>& append)>& writer)
+int BeginAtomicSave(const fs::path& requested, fs::path& target, fs::path& temporary)
 {
     if (requested.empty() || !requested.has_filename()) {
-        return false;
+        errno = EINVAL;
+        return -1;
     }
-    fs::path target;
     if (!ResolveSaveTarget(requested, target)) {
-        KAFH_TRACE("WriteFileAtomically", 5, "\"" << requested.native() << "\": symbolic links lead nowhere; not saved");
-        return false;
+        KAFH_TRACE("BeginAtomicSave", 5, "\"" << requested.native() << "\": symbolic links lead nowhere; not saved");
+        errno = ELOOP;
+        return -1;
     }
     struct stat existing {};
     const bool exists = ::stat(target.c_str(), &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode)) {
-        KAFH_TRACE("WriteFileAtomically", 5, "\"" << target.native() << "\": not a regular file; not replaced");
-        return false;
+        KAFH_TRACE("BeginAtomicSave", 5, "\"" << target.native() << "\": not a regular file; not replaced");
+        errno = S_ISDIR(existing.st_mode) ? EISDIR : EINVAL;
+        return -1;
     }
     RemoveStaleTemporaryFiles(target);
-    fs::path temporary;
     const int fd = CreateTemporaryFileBeside(target, temporary);
     if (fd < 0) {
         const int error = errno;
-        KAFH_TRACE("WriteFileAtomically", 5, "\"" << target.native() << "\": no temporary file: " << std::strerror(error));
-        return false;
+        KAFH_TRACE("BeginAtomicSave", 5, "\"" << target.native() << "\": no temporary file: " << std::strerror(error));
+        errno = error;
+        return -1;
     }
     // Keep the permissions of the file being replaced; a new file gets the usual 0666 less umask.
     if (exists) {
         ::fchmod(fd, existing.st_mode & 07777);
     }
+    return fd;
+}
+
+bool CommitTemporaryFile(int fd, const fs::path& temporary, const fs::path& target)
+{
     const char* failedStep = nullptr;
     int error = 0;
+    if (::fsync(fd) != 0) {
+        failedStep = "fsync";
+        error = errno;
+    }
+    if (::close(fd) != 0 && !failedStep) {
+        failedStep = "close";
+        error = errno;
+    }
+    if (!failedStep && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        failedStep = "rename";
+        error = errno;
+    }
+    if (failedStep) {
+        ::unlink(temporary.c_str());
+        KAFH_TRACE("CommitTemporaryFile", 5,
+                   "\"" << target.native() << "\": " << failedStep << " failed: " << std::strerror(error));
+        errno = error;
+        return false;
+    }
+    SyncDirectory(target.parent_path());
+    return true;
+}
+
+bool WriteFileAtomically(const fs::path& requested,
+                         const std::function<bool(const std::function<bool(std::string_view)>& append)>& writer)
+{
+    fs::path target;
+    fs::path temporary;
+    const int fd = BeginAtomicSave(requested, target, temporary);
+    if (fd < 0) {
+        return false;
+    }
     // Appends go through a buffer so that writers may hand over many small pieces.
     std::string buffer;
     buffer.reserve(kWriteBufferSize);
@@ -515,28 +553,13 @@ bool WriteFileAtomically(const fs::path& requested,
     };
     const bool written = writer(append) && !appendFailed;
     if (!written || !WriteAll(fd, buffer)) {
-        failedStep = "write";
-        error = errno;
-    } else if (::fsync(fd) != 0) {
-        failedStep = "fsync";
-        error = errno;
-    }
-    if (::close(fd) != 0 && !failedStep) {
-        failedStep = "close";
-        error = errno;
-    }
-    if (!failedStep && ::rename(temporary.c_str(), target.c_str()) != 0) {
-        failedStep = "rename";
-        error = errno;
-    }
-    if (failedStep) {
+        const int error = errno;
+        ::close(fd);
         ::unlink(temporary.c_str());
-        KAFH_TRACE("WriteFileAtomically", 5,
-                   "\"" << target.native() << "\": " << failedStep << " failed: " << std::strerror(error));
+        KAFH_TRACE("WriteFileAtomically", 5, "\"" << target.native() << "\": write failed: " << std::strerror(error));
         return false;
     }
-    SyncDirectory(target.parent_path());
-    return true;
+    return CommitTemporaryFile(fd, temporary, target);
 }
 
 bool WriteFileAtomically(const fs::path& target, std::string_view contents)

@@ -99,6 +99,18 @@ int CreateTemporaryFileBeside(const std::filesystem::path& target, std::filesyst
 /// many were removed. Atomic saves call it before writing.
 std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& target);
 
+/// The first half of an atomic save, for writers that fill the temporary file themselves through
+/// its descriptor: follows links and refuses what WriteFileAtomically refuses, removes stale
+/// temporary files, and creates the temporary file beside the file to replace (target gets that
+/// file), with its permissions when it exists. The descriptor, or -1 with errno set (ELOOP for
+/// links that lead nowhere, EISDIR or EINVAL for a target that is not a regular file).
+int BeginAtomicSave(const std::filesystem::path& requested, std::filesystem::path& target,
+                    std::filesystem::path& temporary);
+/// The second half: flushes the finished temporary file to disk, closes fd (in any case) and renames
+/// the file over target. On failure the temporary file is removed, target stays as it was, and the
+/// result is false with errno set.
+bool CommitTemporaryFile(int fd, const std::filesystem::path& temporary, const std::filesystem::path& target);
+
 /// The whole contents of a regular file, symbolic links followed. False (contents untouched) for
 /// anything else (a FIFO, a device, a directory) and on a read error; never waits for a writer.
 bool ReadRegularFile(const std::filesystem::path& path, std::string& contents);

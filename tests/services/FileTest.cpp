@@ -183,6 +183,36 @@ TEST(File, AtomicWriteThroughALinkReplacesTheLinksTarget)
     EXPECT_TRUE(fs::is_fifo(tree.Root() / "fifo"));
 }
 
+TEST(File, AtomicSaveInTwoHalvesShowsNothingUntilCommittedAndCleansUpAfterFailure)
+{
+    TempTree tree;
+    const fs::path real = tree.File("real/out.wav");
+    tree.Link("out.wav", "real/out.wav");
+    fs::path target;
+    fs::path temporary;
+    int fd = BeginAtomicSave(tree.Root() / "out.wav", target, temporary);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(target, real);
+    EXPECT_EQ(temporary.parent_path(), real.parent_path());
+    ASSERT_EQ(::write(fd, "new", 3), 3);
+    EXPECT_EQ(ReadWholeFile(real), "real/out.wav");
+    ASSERT_TRUE(CommitTemporaryFile(fd, temporary, target));
+    EXPECT_EQ(ReadWholeFile(real), "new");
+    EXPECT_TRUE(fs::is_symlink(tree.Root() / "out.wav"));
+
+    errno = 0;
+    EXPECT_EQ(BeginAtomicSave(tree.Root() / "real", target, temporary), -1);
+    EXPECT_EQ(errno, EISDIR);
+
+    // A directory put in the target's place while writing: the rename fails, nothing is left.
+    fd = BeginAtomicSave(tree.Root() / "late", target, temporary);
+    ASSERT_GE(fd, 0);
+    fs::create_directory(target);
+    EXPECT_FALSE(CommitTemporaryFile(fd, temporary, target));
+    EXPECT_FALSE(fs::exists(temporary));
+    EXPECT_TRUE(fs::is_directory(target));
+}
+
 TEST(File, ReadingRefusesWhatIsNotARegularFileWithoutBlocking)
 {
     TempTree tree;

@@ -128,6 +128,37 @@ TEST_F(KafhProcess, PresetSavedWithParametersLoadsIntoProcessAndPresetLoad)
     }
 }
 
+TEST_F(KafhProcess, TheOutputIsSavedLikeEveryOtherFileThroughLinksWithItsPermissions)
+{
+    // out.wav links to a private file in another folder; a killed earlier render left its
+    // temporary file beside that file.
+    const auto in = mFolder / "in.wav";
+    const auto signal = TestSignal(2, 3000);
+    ASSERT_TRUE(WriteAudio(in, signal, kRate));
+    const auto kept = mFolder / "kept";
+    std::filesystem::create_directories(kept);
+    const auto real = kept / "real.wav";
+    WriteText(real, "old");
+    ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+    const auto link = mFolder / "out.wav";
+    std::filesystem::create_symlink(real, link);
+    const pid_t gone = fork();
+    if (gone == 0) {
+        _exit(0);
+    }
+    ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+    WriteText(kept / (".real.wav." + std::to_string(gone) + ".0.tmp"), "half");
+
+    const auto result = Kafh({"process", "kafh.example.gain", in.string(), link.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    ExpectScaled(signal, ReadAudio(real), {1.0f, 1.0f});
+    struct stat info {};
+    ASSERT_EQ(stat(real.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(EntryCount(kept), 1) << "the stale temporary file is removed";
+}
+
 TEST_F(KafhProcess, ATerminatingSignalRemovesTheUnfinishedOutputAndEndsByThatSignal)
 {
     // The input is a pipe fed here, so kafh is mid-render, with its temporary output open, for

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/kafh/AudioFile.h"
 
+#include "kelaudiofilterhost/services/File.h"
 #include "tools/kafh/Console.h"
 #include "tools/kafh/Signals.h"
 
@@ -12,9 +13,8 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kafh {
@@ -190,22 +190,14 @@ bool AtomicAudioFileWriter::Open(const std::filesystem::path& target, int channe
         error = "cannot write " + FileText(target) + ": the folder " + FileText(folder) + " does not exist";
         return false;
     }
-    auto pattern = (folder / ("." + target.filename().string() + ".kafh-XXXXXX")).string();
-    // Armed before it exists, so that a signal at any point finds the name to remove.
-    char* armed = ArmTemporaryFile(pattern);
-    mArmed = armed != nullptr;
-    char* name = mArmed ? armed : pattern.data();
-    mDescriptor = mkstemp(name);
+    mDescriptor = kelcore::filesupport::BeginAtomicSave(target, mReplaced, mTemporary);
     if (mDescriptor < 0) {
         error = "cannot write " + FileText(target) + ": " + std::strerror(errno);
-        Disarm();
         return false;
     }
-    mTemporary = name;
-    // mkstemp makes the file private; the result gets the permissions a new file normally has.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(mDescriptor, static_cast<mode_t>(0666 & ~mask));
+    // From here a terminating signal removes the temporary file; one in the moment before arming
+    // leaves it to the next save of this target, as a killed save does.
+    mArmed = ArmTemporaryFile(mTemporary);
 
     mFile = sf_open_fd(mDescriptor, SFM_WRITE, &info, SF_FALSE);
     if (mFile == nullptr) {
@@ -276,15 +268,10 @@ bool AtomicAudioFileWriter::Commit(std::string& error)
         Abort();
         return false;
     }
-    if (fsync(mDescriptor) != 0 || close(mDescriptor) != 0) {
-        mDescriptor = -1;
-        error = "writing " + FileText(mTarget) + " failed: " + std::strerror(errno);
-        Abort();
-        return false;
-    }
-    mDescriptor = -1;
-    if (std::rename(mTemporary.c_str(), mTarget.c_str()) != 0) {
+    const int descriptor = std::exchange(mDescriptor, -1);
+    if (!kelcore::filesupport::CommitTemporaryFile(descriptor, mTemporary, mReplaced)) {
         error = "cannot replace " + FileText(mTarget) + ": " + std::strerror(errno);
+        mTemporary.clear();
         Abort();
         return false;
     }

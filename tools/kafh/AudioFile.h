@@ -69,6 +69,8 @@ private:
     sf_private_tag* mFile = nullptr;
     int mDescriptor = -1;
     std::filesystem::path mTarget;
+    /// The file the save replaces: the target, or where its symbolic links lead.
+    std::filesystem::path mReplaced;
     std::filesystem::path mTemporary;
     /// The temporary file's name is the one the signal handler removes.
     bool mArmed = false;

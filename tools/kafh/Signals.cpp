@@ -73,14 +73,15 @@ void InstallSignalHandling()
     }
 }
 
-char* ArmTemporaryFile(const std::string& pattern)
+bool ArmTemporaryFile(const std::filesystem::path& temporary)
 {
-    if (sState->armed.load() || pattern.size() >= sizeof sState->name) {
-        return nullptr;
+    const std::string& name = temporary.native();
+    if (sState->armed.load() || name.size() >= sizeof sState->name) {
+        return false;
     }
-    std::memcpy(sState->name, pattern.c_str(), pattern.size() + 1);
+    std::memcpy(sState->name, name.c_str(), name.size() + 1);
     sState->armed.store(true);
-    return sState->name;
+    return true;
 }
 
 void DisarmTemporaryFile()

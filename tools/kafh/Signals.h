@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <string>
+#include <filesystem>
 
 namespace kafh {
 
@@ -10,10 +10,9 @@ namespace kafh {
 /// is removed and the process ends by that signal, as the shell expects.
 void InstallSignalHandling();
 
-/// Copies the mkstemp pattern into the buffer the signal handler removes on a terminating signal
-/// and returns that buffer, for mkstemp to fill in place. Null when a temporary file is armed
-/// already or the pattern is too long; the caller then uses its own buffer.
-char* ArmTemporaryFile(const std::string& pattern);
+/// Names the temporary file the signal handler removes on a terminating signal. False when one is
+/// armed already or the name is too long; that file then stays to be cleared by a later save.
+bool ArmTemporaryFile(const std::filesystem::path& temporary);
 /// Forgets the armed temporary file (after it was renamed or removed).
 void DisarmTemporaryFile();
 
