@@ -25,50 +25,6 @@ std::size_t FirstAlignedIndex(const float* destination)
     return kWidth - misalignment;
 }
 
-void CopyShort(const float* source, float* destination, std::size_t n)
-{
-    if (n >= 4) {
-        // Two possibly overlapping halves cover 4 to 7 floats.
-        const __m128 head = _mm_loadu_ps(source);
-        const __m128 tail = _mm_loadu_ps(source + n - 4);
-        _mm_storeu_ps(destination, head);
-        _mm_storeu_ps(destination + n - 4, tail);
-        return;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-        destination[i] = source[i];
-    }
-}
-
-void CopyAVX2(const float* source, float* destination, int count)
-{
-    const auto n = static_cast<std::size_t>(count);
-    if (n < kWidth) {
-        CopyShort(source, destination, n);
-        return;
-    }
-    // Unaligned head, aligned stores in the middle, and a last vector that may overlap what was
-    // already copied: cheaper than a scalar tail, and harmless because the blocks do not overlap.
-    _mm256_storeu_ps(destination, _mm256_loadu_ps(source));
-    std::size_t i = FirstAlignedIndex(destination);
-    for (; i + 4 * kWidth <= n; i += 4 * kWidth) {
-        const __m256 a = _mm256_loadu_ps(source + i);
-        const __m256 b = _mm256_loadu_ps(source + i + kWidth);
-        const __m256 c = _mm256_loadu_ps(source + i + 2 * kWidth);
-        const __m256 d = _mm256_loadu_ps(source + i + 3 * kWidth);
-        _mm256_storeu_ps(destination + i, a);
-        _mm256_storeu_ps(destination + i + kWidth, b);
-        _mm256_storeu_ps(destination + i + 2 * kWidth, c);
-        _mm256_storeu_ps(destination + i + 3 * kWidth, d);
-    }
-    for (; i + kWidth <= n; i += kWidth) {
-        _mm256_storeu_ps(destination + i, _mm256_loadu_ps(source + i));
-    }
-    if (i < n) {
-        _mm256_storeu_ps(destination + n - kWidth, _mm256_loadu_ps(source + n - kWidth));
-    }
-}
-
 void FillAVX2(float* destination, float value, int count)
 {
     const auto n = static_cast<std::size_t>(count);
@@ -101,12 +57,7 @@ void FillAVX2(float* destination, float value, int count)
     }
 }
 
-void ZeroAVX2(float* destination, int count)
-{
-    FillAVX2(destination, 0.0f, count);
-}
-
-constexpr FunctionTable kAVX2Table{CopyAVX2, FillAVX2, ZeroAVX2};
+constexpr FunctionTable kAVX2Table{CopyWithLibrary, FillAVX2, ZeroWithLibrary};
 
 } // namespace
 

@@ -7,6 +7,12 @@
 // they share nothing inline, so no AVX2 code can be merged into a caller that runs everywhere.
 namespace kelcore::floatblock::detail {
 
+// Copying and zeroing are the C library's in every version: bench/run found no hand-written
+// kernel faster than memcpy and memset at both short and typical block lengths. Filling is
+// hand-written where it beats std::fill.
+void CopyWithLibrary(const float* source, float* destination, int count);
+void ZeroWithLibrary(float* destination, int count);
+
 const FunctionTable* GetPlainFunctionTable();
 /// Null when this build has no SSE2 version (not an x86 target).
 const FunctionTable* GetSSE2FunctionTable();

@@ -1,30 +1,30 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kelaudiofilterhost/services/FloatBlockKernels.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
 namespace kelcore::floatblock::detail {
+
+void CopyWithLibrary(const float* source, float* destination, int count)
+{
+    std::memcpy(destination, source, static_cast<std::size_t>(count) * sizeof(float));
+}
+
+void ZeroWithLibrary(float* destination, int count)
+{
+    std::memset(destination, 0, static_cast<std::size_t>(count) * sizeof(float));
+}
 
 namespace {
 
-void CopyPlain(const float* source, float* destination, int count)
+void FillWithLibrary(float* destination, float value, int count)
 {
-    for (int i = 0; i < count; ++i) {
-        destination[i] = source[i];
-    }
+    std::fill_n(destination, count, value);
 }
 
-void FillPlain(float* destination, float value, int count)
-{
-    for (int i = 0; i < count; ++i) {
-        destination[i] = value;
-    }
-}
-
-void ZeroPlain(float* destination, int count)
-{
-    FillPlain(destination, 0.0f, count);
-}
-
-constexpr FunctionTable kPlainTable{CopyPlain, FillPlain, ZeroPlain};
+constexpr FunctionTable kPlainTable{CopyWithLibrary, FillWithLibrary, ZeroWithLibrary};
 
 } // namespace
 

@@ -23,37 +23,6 @@ std::size_t FirstAlignedIndex(const float* destination)
     return kWidth - misalignment;
 }
 
-void CopySSE2(const float* source, float* destination, int count)
-{
-    const auto n = static_cast<std::size_t>(count);
-    if (n < kWidth) {
-        for (std::size_t i = 0; i < n; ++i) {
-            destination[i] = source[i];
-        }
-        return;
-    }
-    // Unaligned head, aligned stores in the middle, and a last vector that may overlap what was
-    // already copied: cheaper than a scalar tail, and harmless because the blocks do not overlap.
-    _mm_storeu_ps(destination, _mm_loadu_ps(source));
-    std::size_t i = FirstAlignedIndex(destination);
-    for (; i + 4 * kWidth <= n; i += 4 * kWidth) {
-        const __m128 a = _mm_loadu_ps(source + i);
-        const __m128 b = _mm_loadu_ps(source + i + kWidth);
-        const __m128 c = _mm_loadu_ps(source + i + 2 * kWidth);
-        const __m128 d = _mm_loadu_ps(source + i + 3 * kWidth);
-        _mm_storeu_ps(destination + i, a);
-        _mm_storeu_ps(destination + i + kWidth, b);
-        _mm_storeu_ps(destination + i + 2 * kWidth, c);
-        _mm_storeu_ps(destination + i + 3 * kWidth, d);
-    }
-    for (; i + kWidth <= n; i += kWidth) {
-        _mm_storeu_ps(destination + i, _mm_loadu_ps(source + i));
-    }
-    if (i < n) {
-        _mm_storeu_ps(destination + n - kWidth, _mm_loadu_ps(source + n - kWidth));
-    }
-}
-
 void FillSSE2(float* destination, float value, int count)
 {
     const auto n = static_cast<std::size_t>(count);
@@ -80,12 +49,7 @@ void FillSSE2(float* destination, float value, int count)
     }
 }
 
-void ZeroSSE2(float* destination, int count)
-{
-    FillSSE2(destination, 0.0f, count);
-}
-
-constexpr FunctionTable kSSE2Table{CopySSE2, FillSSE2, ZeroSSE2};
+constexpr FunctionTable kSSE2Table{CopyWithLibrary, FillSSE2, ZeroWithLibrary};
 
 } // namespace
 
