@@ -2,6 +2,7 @@
 #include "kelaudiofilterhost/isolation/IsolatedJob.h"
 
 #include "kelaudiofilterhost/catalogue/PluginModule.h"
+#include "kelaudiofilterhost/isolation/ChildWatch.h"
 #include "kelaudiofilterhost/isolation/JobProtocol.h"
 #include "kelaudiofilterhost/services/Config.h"
 #include "kelaudiofilterhost/services/Strings.h"
@@ -10,14 +11,9 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
-#include <poll.h>
 #include <spawn.h>
-#include <sys/mman.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -31,9 +27,9 @@ extern char** environ;
 
 namespace kelaudiofilterhost::isolation {
 
-namespace {
+using namespace internal;
 
-using Clock = std::chrono::steady_clock;
+namespace {
 
 constexpr const char* kHelperName = "kafh-isolate";
 
@@ -62,25 +58,6 @@ bool IsRunnable(const std::filesystem::path& path)
     return std::filesystem::is_regular_file(path, status) && ::access(path.c_str(), X_OK) == 0;
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : mFd(fd) {}
-    ~Descriptor() { Reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return mFd; }
-    void Reset(int fd = -1)
-    {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-        mFd = fd;
-    }
-
-private:
-    int mFd;
-};
-
 // Above the numbers the helper expects, so that placing one end cannot overwrite another.
 int MoveHigh(Descriptor& descriptor)
 {
@@ -107,57 +84,6 @@ public:
     posix_spawnattr_t mAttributes;
 };
 
-class TrailArea {
-public:
-    TrailArea() = default;
-    ~TrailArea()
-    {
-        if (mArea != MAP_FAILED) {
-            ::munmap(mArea, kelcore::trail::kAreaSize);
-        }
-    }
-    TrailArea(const TrailArea&) = delete;
-    TrailArea& operator=(const TrailArea&) = delete;
-
-    bool Create(std::string& error)
-    {
-        mFile.Reset(::memfd_create("kafh-trail", MFD_CLOEXEC));
-        if (mFile.Get() < 0 || ::ftruncate(mFile.Get(), kelcore::trail::kAreaSize) != 0) {
-            error = std::string("cannot make the trail: ") + std::strerror(errno);
-            return false;
-        }
-        mArea = ::mmap(nullptr, kelcore::trail::kAreaSize, PROT_READ | PROT_WRITE, MAP_SHARED, mFile.Get(), 0);
-        if (mArea == MAP_FAILED) {
-            error = std::string("cannot map the trail: ") + std::strerror(errno);
-            return false;
-        }
-        return true;
-    }
-    Descriptor& File() { return mFile; }
-    const void* Area() const { return mArea; }
-
-private:
-    Descriptor mFile;
-    void* mArea = MAP_FAILED;
-};
-
-void ReadAvailable(int fd, std::string& into, bool& atEnd)
-{
-    char chunk[16384];
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got > 0) {
-            into.append(chunk, static_cast<std::size_t>(got));
-            continue;
-        }
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        atEnd = atEnd || got == 0;
-        return;
-    }
-}
-
 std::vector<std::string> ChildEnvironment(const JobOptions& options)
 {
     std::vector<std::string> entries;
@@ -180,31 +106,6 @@ std::vector<char*> Pointers(std::vector<std::string>& texts)
     }
     pointers.push_back(nullptr);
     return pointers;
-}
-
-void Classify(int status, bool exited, std::string answer, Result& result)
-{
-    const auto mark = protocol::kEndMark;
-    const bool answered = answer.size() >= mark.size() + 1 &&
-                          answer.compare(answer.size() - mark.size() - 1, mark.size(), mark) == 0;
-    const char verdict = answered ? answer.back() : 0;
-    if (answered) {
-        answer.resize(answer.size() - mark.size() - 1);
-    } else {
-        answer.clear();
-    }
-    result.payload = std::move(answer);
-    if (!exited) {
-        result.outcome = Outcome::TimedOut;
-    } else if (WIFSIGNALED(status)) {
-        result.outcome = Outcome::Crashed;
-        result.signal = WTERMSIG(status);
-    } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && answered) {
-        result.outcome = verdict == protocol::kCompleted ? Outcome::Completed : Outcome::Failed;
-    } else {
-        result.outcome = Outcome::Lost;
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
 }
 
 } // namespace
@@ -230,7 +131,7 @@ std::filesystem::path FindHelper()
 Result RunJob(const std::string& job, const std::vector<std::string>& arguments, const JobOptions& options)
 {
     Result result;
-    const auto start = Clock::now();
+    const auto start = std::chrono::steady_clock::now();
     const auto helper = options.helper.empty() ? FindHelper() : options.helper;
     if (helper.empty()) {
         result.detail = std::string("the helper program ") + kHelperName + " is not installed beside the library (" +
@@ -253,7 +154,6 @@ Result RunJob(const std::string& job, const std::vector<std::string>& arguments,
         result.detail = std::string("cannot place the pipe: ") + std::strerror(errno);
         return result;
     }
-    ::fcntl(readEnd.Get(), F_SETFL, ::fcntl(readEnd.Get(), F_GETFL) | O_NONBLOCK);
 
     std::vector<std::string> argumentTexts{helper.string(), std::to_string(::getpid()),
                                            kelcore::UTF16to8(kelcore::config::GetClientName()),
@@ -293,51 +193,7 @@ Result RunJob(const std::string& job, const std::vector<std::string>& arguments,
     }
     KAFH_TRACE("isolation::RunJob", 5, job << ": helper process " << child);
 
-    // Becomes readable when the helper ends; without it, look in short slices.
-#ifdef SYS_pidfd_open
-    Descriptor helperEnd(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
-#else
-    Descriptor helperEnd;
-#endif
-    const auto deadline = start + options.timeout;
-    bool exited = false;
-    bool atEnd = false;
-    std::string answer;
-    while (!exited) {
-        // Rounded up: a wait cut to whole milliseconds downwards would end the job before its deadline.
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            break;
-        }
-        pollfd watched[2];
-        nfds_t count = 0;
-        if (!atEnd) {
-            watched[count++] = {readEnd.Get(), POLLIN, 0};
-        }
-        if (helperEnd.Get() >= 0) {
-            watched[count++] = {helperEnd.Get(), POLLIN, 0};
-        }
-        // A grandchild may hold the pipe open after the helper has ended: without a process descriptor,
-        // wake up now and then to look.
-        const std::int64_t slice = helperEnd.Get() >= 0 ? 1000 : 20;
-        if (::poll(watched, count, static_cast<int>(std::min<std::int64_t>(left.count(), slice))) > 0 && !atEnd) {
-            ReadAvailable(readEnd.Get(), answer, atEnd);
-        }
-        // Looked at without reaping: the group is killed below while its number is still ours.
-        siginfo_t info{};
-        exited = ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                 info.si_pid == child;
-    }
-    // Whatever the plug-in left running in the group goes with the helper.
-    ::kill(-child, SIGKILL);
-    ::kill(child, SIGKILL);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    ReadAvailable(readEnd.Get(), answer, atEnd);
-    result.trail = kelcore::trail::Read(trail.Area());
-    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    Classify(status, exited, std::move(answer), result);
+    result = Watch(child, readEnd.Get(), trail.Area(), options, start);
     KAFH_TRACE("isolation::RunJob", 5, job << ": " << result.Describe());
     return result;
 }

@@ -3,19 +3,13 @@
 
 // What RunJob and the helper program agree on. Internal to the isolation subsystem.
 
-#include <string_view>
-
 namespace kelaudiofilterhost::isolation::protocol {
 
-/// The helper writes its answer here rather than to standard output, which plug-ins print to.
+/// The helper writes its answer (as the forked child does, see ChildWatch.h) here rather than to standard
+/// output, which plug-ins print to.
 constexpr int kAnswerDescriptor = 3;
 /// A memory file of kelcore::trail::kAreaSize bytes that the helper maps as its trail.
 constexpr int kTrailDescriptor = 4;
-
-/// The answer ends with this mark and a verdict, so an answer cut short by a crash is never taken as whole.
-constexpr std::string_view kEndMark = "\n\x1e" "kafh-job-end:";
-constexpr char kCompleted = 'C';
-constexpr char kFailed = 'F';
 
 /// Positions on the helper's command line: program, parent process id, client name, locale, job, arguments.
 constexpr int kParentArgument = 1;

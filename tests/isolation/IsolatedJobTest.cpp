@@ -75,6 +75,19 @@ TEST(IsolatedJob, CrashesExitsAndHangsAreNamedWithTheStepAndTheCall)
     close(fds[0]);
 }
 
+TEST(IsolatedJob, LongJobsAreStoppedWhenTheyStall)
+{
+    JobOptions options;
+    options.timeout = std::chrono::milliseconds(0);
+    options.stallTimeout = 300ms;
+    options.helper = KAFH_ISOLATION_TEST_HELPER;
+    const auto stuck = RunJob("spin", {}, options);
+    EXPECT_EQ(stuck.outcome, Outcome::TimedOut);
+    EXPECT_TRUE(stuck.stalled);
+    EXPECT_LT(stuck.seconds, 3.0);
+    EXPECT_NE(stuck.Describe().find("made no progress"), std::string::npos) << stuck.Describe();
+}
+
 TEST(IsolatedJob, AMissingHelperIsNotStartedAndTheVariableNamesTheHelper)
 {
     JobOptions options;

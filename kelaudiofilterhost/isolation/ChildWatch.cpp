@@ -1,0 +1,219 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/isolation/ChildWatch.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string_view>
+
+namespace kelaudiofilterhost::isolation::internal {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The answer ends with a mark and a verdict, so an answer cut short by a crash is never taken as whole.
+constexpr std::string_view kEndMark = "\n\x1e" "kafh-isolated-end:";
+constexpr char kCompleted = 'C';
+constexpr char kFailed = 'F';
+
+void WriteAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return; // the parent is gone; nobody is left to tell
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+void ReadAvailable(int fd, std::string& into, bool& atEnd)
+{
+    char chunk[16384];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got > 0) {
+            into.append(chunk, static_cast<std::size_t>(got));
+            continue;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        atEnd = atEnd || got == 0;
+        return;
+    }
+}
+
+void Classify(int status, bool exited, std::string answer, Result& result)
+{
+    const bool answered = answer.size() >= kEndMark.size() + 1 &&
+                          answer.compare(answer.size() - kEndMark.size() - 1, kEndMark.size(), kEndMark) == 0;
+    const char verdict = answered ? answer.back() : 0;
+    if (answered) {
+        answer.resize(answer.size() - kEndMark.size() - 1);
+    } else {
+        answer.clear();
+    }
+    result.payload = std::move(answer);
+    if (!exited) {
+        result.outcome = Outcome::TimedOut;
+    } else if (WIFSIGNALED(status)) {
+        result.outcome = Outcome::Crashed;
+        result.signal = WTERMSIG(status);
+    } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && answered) {
+        result.outcome = verdict == kCompleted ? Outcome::Completed : Outcome::Failed;
+    } else {
+        result.outcome = Outcome::Lost;
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+}
+
+} // namespace
+
+void Descriptor::Reset(int fd)
+{
+    if (mFd >= 0) {
+        ::close(mFd);
+    }
+    mFd = fd;
+}
+
+TrailArea::~TrailArea()
+{
+    if (mArea != nullptr) {
+        ::munmap(mArea, kelcore::trail::kAreaSize);
+    }
+}
+
+bool TrailArea::Create(std::string& error)
+{
+    mFile.Reset(::memfd_create("kafh-trail", MFD_CLOEXEC));
+    if (mFile.Get() < 0 || ::ftruncate(mFile.Get(), kelcore::trail::kAreaSize) != 0) {
+        error = std::string("cannot make the trail: ") + std::strerror(errno);
+        return false;
+    }
+    void* area = ::mmap(nullptr, kelcore::trail::kAreaSize, PROT_READ | PROT_WRITE, MAP_SHARED, mFile.Get(), 0);
+    if (area == MAP_FAILED) {
+        error = std::string("cannot map the trail: ") + std::strerror(errno);
+        return false;
+    }
+    mArea = area;
+    return true;
+}
+
+void DieWithParent(pid_t parent)
+{
+    // A child left behind by a parent that died would run on for ever with a hung plug-in.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) {
+        ::_exit(127);
+    }
+}
+
+bool RunWork(const Work& work, std::string& payload)
+{
+    try {
+        return work(payload);
+    } catch (const std::exception& error) {
+        payload += std::string("\nexception escaped the isolated work: ") + error.what();
+    } catch (...) {
+        payload += "\nexception of unknown type escaped the isolated work";
+    }
+    return false;
+}
+
+void Answer(int fd, std::string payload, bool completed)
+{
+    payload += kEndMark;
+    payload += completed ? kCompleted : kFailed;
+    WriteAll(fd, payload.data(), payload.size());
+    std::fflush(nullptr);
+    // No exit handlers and no static destructors: a plug-in's clean-up code must not decide the answer.
+    ::_exit(0);
+}
+
+Result Watch(pid_t child, int fd, const void* trailArea, const Options& options, Clock::time_point start)
+{
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    // Becomes readable when the child ends; without it, look in short slices.
+#ifdef SYS_pidfd_open
+    const Descriptor childEnd(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
+#else
+    const Descriptor childEnd;
+#endif
+    const bool limited = options.timeout.count() > 0;
+    const bool watchStalls = options.stallTimeout.count() > 0;
+    // A grandchild may hold the pipe open after the child has ended, and progress is only seen on waking:
+    // wake up often unless the child's end wakes us and no stall is watched.
+    const std::chrono::milliseconds slice(childEnd.Get() >= 0 && !watchStalls ? 1000 : 20);
+    auto lastProgressAt = start;
+    std::uint32_t lastProgress = kelcore::trail::ReadProgress(trailArea);
+    bool exited = false;
+    bool atEnd = false;
+    std::string answer;
+    while (!exited) {
+        const auto now = Clock::now();
+        if (const auto progress = kelcore::trail::ReadProgress(trailArea); progress != lastProgress) {
+            lastProgress = progress;
+            lastProgressAt = now;
+        }
+        // Rounded up: a wait cut to whole milliseconds downwards would end the work before its deadline.
+        auto left = slice;
+        if (limited) {
+            left = std::min(left, std::chrono::ceil<std::chrono::milliseconds>(start + options.timeout - now));
+        }
+        if (watchStalls) {
+            left = std::min(left, std::chrono::ceil<std::chrono::milliseconds>(
+                                      lastProgressAt + options.stallTimeout - now));
+        }
+        if (left.count() <= 0) {
+            break;
+        }
+        pollfd watched[2];
+        nfds_t count = 0;
+        if (!atEnd) {
+            watched[count++] = {fd, POLLIN, 0};
+        }
+        if (childEnd.Get() >= 0) {
+            watched[count++] = {childEnd.Get(), POLLIN, 0};
+        }
+        if (::poll(watched, count, static_cast<int>(left.count())) > 0 && !atEnd) {
+            ReadAvailable(fd, answer, atEnd);
+        }
+        // Looked at without reaping: the group is killed below while its number is still ours.
+        siginfo_t info{};
+        exited = ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                 info.si_pid == child;
+    }
+    Result result;
+    result.stalled = !exited && watchStalls && Clock::now() - lastProgressAt >= options.stallTimeout;
+    // Whatever the plug-in left running in the group goes with the child.
+    ::kill(-child, SIGKILL);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    ReadAvailable(fd, answer, atEnd);
+    result.trail = kelcore::trail::Read(trailArea);
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    Classify(status, exited, std::move(answer), result);
+    return result;
+}
+
+} // namespace kelaudiofilterhost::isolation::internal

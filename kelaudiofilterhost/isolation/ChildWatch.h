@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// The two sides of running work in a child process, shared by RunForked (a forked child) and RunJob (the
+// helper program): the child's answer and the parent's watch over it. Internal to the isolation subsystem.
+
+#include "kelaudiofilterhost/isolation/IsolatedRun.h"
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+
+namespace kelaudiofilterhost::isolation::internal {
+
+/// Closes the descriptor it holds when destroyed or reset.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : mFd(fd) {}
+    ~Descriptor() { Reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return mFd; }
+    void Reset(int fd = -1);
+
+private:
+    int mFd;
+};
+
+/// A trail area of kelcore::trail::kAreaSize bytes in a memory file, for a child to write and the parent
+/// to read: a forked child inherits the mapping, a spawned one maps the file.
+class TrailArea {
+public:
+    TrailArea() = default;
+    ~TrailArea();
+    TrailArea(const TrailArea&) = delete;
+    TrailArea& operator=(const TrailArea&) = delete;
+
+    /// False, with the reason in error, when the file cannot be made or mapped.
+    bool Create(std::string& error);
+    Descriptor& File() { return mFile; }
+    /// Null until Create succeeded.
+    void* Area() const { return mArea; }
+
+private:
+    Descriptor mFile;
+    void* mArea = nullptr;
+};
+
+// In the child.
+
+/// Kills the child when the parent dies; ends it at once when the parent is already gone.
+void DieWithParent(pid_t parent);
+/// Runs the work; an exception escaping it makes a failure whose text is added to the payload.
+bool RunWork(const Work& work, std::string& payload);
+/// Writes the payload to the answer descriptor, marked as whole with the verdict, and ends the process
+/// with _exit (no exit handlers, no static destructors).
+[[noreturn]] void Answer(int fd, std::string payload, bool completed);
+
+// In the parent.
+
+/// Watches a started child that leads a process group of its own: reads its answer from fd (made
+/// non-blocking), stops it at the total timeout or when the trail's progress stands still for the stall
+/// timeout, kills its group in every case, reaps it and classifies how it ended. start is when the run
+/// began, for the timeout and Result::seconds.
+Result Watch(pid_t child, int fd, const void* trailArea, const Options& options,
+             std::chrono::steady_clock::time_point start);
+
+} // namespace kelaudiofilterhost::isolation::internal
