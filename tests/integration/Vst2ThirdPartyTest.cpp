@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The VST 2 modules installed on the machine and our own test plug-ins, each case in a child process:
 // every module scanned alone into a fresh catalogue, every effect created, processed, changed, saved
-// and restored. A plug-in that crashes, hangs or fails there is reported and the run goes on. The
+// and restored. A plug-in that crashes, hangs or fails there is reported with the step and its last
+// call, and the run goes on. The
 // modules of the packages the set-up installs, and our own, must pass: from outside, a crash of the
 // library cannot be told from a crash of the plug-in, so only modules known to be sound can judge it.
 #include "kelaudiofilterhost/catalogue/AudioFilterDescriptorManager.h"
@@ -9,14 +10,14 @@
 #include "kelaudiofilterhost/catalogue/PluginModuleScanner.h"
 #include "kelaudiofilterhost/framework/AudioFilter.h"
 #include "kelaudiofilterhost/framework/AudioFilterFactory.h"
+#include "kelaudiofilterhost/isolation/IsolatedRun.h"
 #include "kelaudiofilterhost/presets/PresetData.h"
 #include "kelaudiofilterhost/services/File.h"
+#include "kelaudiofilterhost/services/PluginCallTrail.h"
 #include "kelaudiofilterhost/services/PropList.h"
 #include "kelaudiofilterhost/vst2/VSTAudioFilter.h"
 #include "kelaudiofilterhost/vst2/VSTPluginModule.h"
 #include "kelaudiofilterhost/vst2/VSTTechnology.h"
-
-#include "tests/support/ForkedCase.h"
 
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
@@ -34,8 +35,7 @@
 namespace kelaudiofilterhost {
 namespace {
 
-using testing::ForkedResult;
-using testing::RunForked;
+using isolation::Result;
 
 constexpr float kRate = 48000.0f;
 constexpr int kBlock = 512;
@@ -108,11 +108,13 @@ std::vector<Module> ModulesToTry()
     return modules;
 }
 
-// Runs the body in a child process; the test framework's failures inside it go into the report.
-ForkedResult RunCase(const std::function<void(std::ostream&)>& body, std::chrono::milliseconds timeout)
+// Runs the body in a child process: what it reports and the test framework's failures inside it come
+// back as the payload; after a crash or hang the trail's step and the last plug-in call tell how far it got.
+Result RunCase(const std::function<void(std::ostream&)>& body, std::chrono::milliseconds timeout)
 {
-    return RunForked(
-        [&body](std::ostream& report) {
+    return isolation::RunForked(
+        [&body](std::string& payload) {
+            std::ostringstream report;
             ::testing::TestPartResultArray failures;
             {
                 ::testing::ScopedFakeTestPartResultReporter intercept(
@@ -128,24 +130,25 @@ ForkedResult RunCase(const std::function<void(std::ostream&)>& body, std::chrono
                            << '\n';
                 }
             }
+            payload = report.str();
             return passed;
         },
-        timeout);
+        isolation::Options{timeout});
 }
 
 // A required module must pass; any other module's trouble is its own and is only reported.
-void Judge(const Module& module, const std::string& what, const ForkedResult& result)
+void Judge(const Module& module, const std::string& what, const Result& result)
 {
-    if (result.Passed()) {
+    if (result.Completed()) {
         return;
     }
     if (module.Required()) {
-        ADD_FAILURE() << module.path << ", " << what << ": " << result.Describe() << '\n' << result.report;
+        ADD_FAILURE() << module.path << ", " << what << ": " << result.Describe() << '\n' << result.payload;
         return;
     }
     std::cout << "[ NOTE     ] " << module.path << ", " << what << ": " << result.Describe()
               << " (not one of the modules known to be sound)\n"
-              << result.report.substr(0, 2000) << '\n';
+              << result.payload.substr(0, 2000) << '\n';
 }
 
 void ScanAlone(const PluginLocator& locator)
@@ -175,10 +178,12 @@ constexpr const char* kComponentLine = "component: ";
 // is, read through the binary interface. Reports one line per component for the effect cases.
 void ScanCase(const Module& module, std::ostream& report)
 {
+    kelcore::trail::SetStep("scan");
     ScanAlone(module.locator);
     const auto info = PluginModuleInfoManager::GetInstance().FindPluginInfo(module.locator);
     const auto descriptors = DescriptorsOf(module.locator);
 
+    kelcore::trail::SetStep("inspect");
     auto loaded = vst::GetOrLoadModule(module.locator.GetPath());
     vst::abi::AEffect* effect = loaded ? loaded->Instantiate(0) : nullptr;
     if (effect == nullptr || effect->magic != vst::abi::kEffectMagic) {
@@ -318,15 +323,16 @@ std::string StateDifference(const PresetData& saved, const PresetData& again)
 // getParameter echoes: a plug-in may echo a value exactly and store it rounded to its own steps.
 void EffectCase(const Module& module, const UTF16String& id, std::ostream& report)
 {
+    kelcore::trail::SetStep("scan");
     ScanAlone(module.locator);
-    report << "create\n";
+    kelcore::trail::SetStep("create");
     auto filter = utility::CreateAudioFilter(id);
     ASSERT_TRUE(filter);
     const auto descriptor = AudioFilterDescriptorManager::GetInstance().GetComponentDescriptorForID(id);
     ASSERT_TRUE(descriptor);
     EXPECT_EQ(kelcore::UTF16to8(filter->GetDisplayName()), kelcore::UTF16to8(descriptor->GetName()));
 
-    report << "change " << filter->GetParameterCount() << " parameters\n";
+    kelcore::trail::SetStep("change parameters");
     for (int i = 0; i < filter->GetParameterCount(); ++i) {
         filter->SetParameter(i, 0.25f + 0.125f * static_cast<float>(i % 3));
         EXPECT_TRUE(std::isfinite(filter->GetParameter(i))) << "parameter " << i;
@@ -339,7 +345,7 @@ void EffectCase(const Module& module, const UTF16String& id, std::ostream& repor
     // as the plug-in stores it.
     ASSERT_TRUE(filter->LoadSettings(saved));
 
-    report << "process\n";
+    kelcore::trail::SetStep("process");
     const auto original = Render(*filter);
     for (float sample : original) {
         ASSERT_TRUE(std::isfinite(sample)) << "non-finite output";
@@ -348,7 +354,7 @@ void EffectCase(const Module& module, const UTF16String& id, std::ostream& repor
         EXPECT_GT(RmsDifference(original, std::vector<float>(original.size())), 0.0) << "silent output";
     }
 
-    report << "restore\n";
+    kelcore::trail::SetStep("restore");
     auto restore = [&] {
         auto instance = utility::CreateAudioFilter(id);
         EXPECT_TRUE(instance && instance->LoadSettings(saved)) << "the saved state is refused";
@@ -361,6 +367,7 @@ void EffectCase(const Module& module, const UTF16String& id, std::ostream& repor
     restored->SaveSettings(again);
     EXPECT_TRUE(again == saved) << "the restored instance saves another state: " << StateDifference(saved, again);
 
+    kelcore::trail::SetStep("process restored");
     const auto second = Render(*restored);
     ASSERT_EQ(second.size(), original.size());
     if (second == original) {
@@ -384,7 +391,7 @@ class Vst2ThirdParty : public ::testing::Test {
 protected:
     struct Scanned {
         Module module;
-        ForkedResult result;
+        Result result;
     };
 
     // Scanned once per process; each module in its own child, so nothing of a plug-in is loaded here.
@@ -411,7 +418,7 @@ TEST_F(Vst2ThirdParty, ScanRecordsWhatEachModuleIs)
     for (const auto& [module, result] : sScanned) {
         Judge(module, "scan", result);
         ++modules[module.source];
-        passedOthers += module.source == Module::Source::Other && result.Passed() ? 1 : 0;
+        passedOthers += module.source == Module::Source::Other && result.Completed() ? 1 : 0;
     }
     const auto known = modules[Module::Source::Package], ours = modules[Module::Source::Ours],
                others = modules[Module::Source::Other];
@@ -425,7 +432,7 @@ TEST_F(Vst2ThirdParty, EveryEffectProcessesChangesAndRestoresItsState)
 {
     std::size_t effects = 0;
     for (const auto& [module, scan] : sScanned) {
-        for (const auto& id : ComponentsIn(scan.report)) {
+        for (const auto& id : ComponentsIn(scan.payload)) {
             ++effects;
             const auto result = RunCase([&](std::ostream& report) { EffectCase(module, id, report); },
                                         kEffectTimeout);

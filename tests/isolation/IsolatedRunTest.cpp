@@ -66,6 +66,12 @@ TEST(IsolatedRun, CrashesExitsAndHangsAreNamedWithTheStepAndTheCall)
     const auto exited = RunIsolated([](std::string&) -> bool { std::exit(3); });
     EXPECT_EQ(exited.outcome, Outcome::Lost);
     EXPECT_EQ(exited.exitCode, 3);
+    const auto vanished = RunIsolated([](std::string& payload) -> bool {
+        payload = "no end mark follows";
+        _exit(0);
+    });
+    EXPECT_EQ(vanished.outcome, Outcome::Lost) << "a clean exit without an answer is no answer";
+    EXPECT_EQ(vanished.payload, "");
 
     // A hang is cut at the timeout, and so is whatever the plug-in started beside it.
     int fds[2];
