@@ -117,6 +117,18 @@ bool TrailArea::Create(std::string& error)
     return true;
 }
 
+bool MakeAnswerPipe(Descriptor& readEnd, Descriptor& writeEnd, std::string& error)
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        error = std::string("cannot make a pipe: ") + std::strerror(errno);
+        return false;
+    }
+    readEnd.Reset(ends[0]);
+    writeEnd.Reset(ends[1]);
+    return true;
+}
+
 void DieWithParent(pid_t parent)
 {
     // A child left behind by a parent that died would run on for ever with a hung plug-in.

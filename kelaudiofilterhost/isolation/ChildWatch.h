@@ -47,6 +47,10 @@ private:
     void* mArea = nullptr;
 };
 
+/// The pipe a child answers through, both ends closed on exec. False, with the reason in error, when
+/// it cannot be made.
+bool MakeAnswerPipe(Descriptor& readEnd, Descriptor& writeEnd, std::string& error);
+
 // In the child.
 
 /// Kills the child when the parent dies; ends it at once when the parent is already gone.

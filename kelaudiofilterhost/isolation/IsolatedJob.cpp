@@ -143,13 +143,11 @@ Result RunJob(const std::string& job, const std::vector<std::string>& arguments,
         result.detail = result.detail.empty() ? "cannot place the trail" : result.detail;
         return result;
     }
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-        result.detail = std::string("cannot make a pipe: ") + std::strerror(errno);
+    Descriptor readEnd;
+    Descriptor writeEnd;
+    if (!MakeAnswerPipe(readEnd, writeEnd, result.detail)) {
         return result;
     }
-    Descriptor readEnd(ends[0]);
-    Descriptor writeEnd(ends[1]);
     if (MoveHigh(writeEnd) < 0) {
         result.detail = std::string("cannot place the pipe: ") + std::strerror(errno);
         return result;

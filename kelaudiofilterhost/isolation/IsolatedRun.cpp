@@ -3,7 +3,6 @@
 
 #include "kelaudiofilterhost/isolation/ChildWatch.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -80,13 +79,11 @@ Result RunForked(const Work& work, const Options& options)
     if (!trail.Create(result.detail)) {
         return result;
     }
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-        result.detail = std::string("cannot make a pipe: ") + std::strerror(errno);
+    Descriptor readEnd;
+    Descriptor writeEnd;
+    if (!MakeAnswerPipe(readEnd, writeEnd, result.detail)) {
         return result;
     }
-    Descriptor readEnd(ends[0]);
-    Descriptor writeEnd(ends[1]);
     // What is buffered now would otherwise be written twice, by the parent and by the child.
     std::fflush(nullptr);
     const pid_t parent = ::getpid();
