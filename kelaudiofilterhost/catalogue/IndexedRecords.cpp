@@ -51,8 +51,10 @@ namespace {
 template <typename Visit> void ForEachKeyStartingWith(const PropList& list, std::string_view base, Visit visit)
 {
     const auto& entries = list.GetEntries();
-    auto it = std::lower_bound(entries.begin(), entries.end(), base,
-                               [](const PropList::Entry& entry, std::string_view key) { return entry.key < key; });
+    // compare, not <: clang 14 cannot rewrite std::string < std::string_view with libstdc++ 12.
+    auto it = std::lower_bound(entries.begin(), entries.end(), base, [](const PropList::Entry& entry, std::string_view key) {
+        return std::string_view(entry.key).compare(key) < 0;
+    });
     for (; it != entries.end() && std::string_view(it->key).starts_with(base); ++it) {
         if (!visit(*it)) {
             return;
