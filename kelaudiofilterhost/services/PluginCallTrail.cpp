@@ -25,6 +25,14 @@ alignas(Area) unsigned char sOwnArea[kAreaSize];
 std::atomic<Area*> sArea{reinterpret_cast<Area*>(sOwnArea)};
 // The module text copied last, by pointer, so the audio path copies a path only when it changes.
 std::atomic<const char*> sLastModule{nullptr};
+std::atomic<const char*> sLastCall{nullptr};
+
+// Plain load and store rather than a read-modify-write: gates call this for every block, and a count
+// that loses a step when two threads race still moves.
+void MoveOn(Area* area)
+{
+    area->progress.store(area->progress.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
 
 // Byte by byte through relaxed atomics: gates on several threads may write at once, and a torn text
 // in a diagnostic is acceptable where a data race is not.
@@ -59,6 +67,7 @@ void UseArea(void* area)
     auto* target = area != nullptr ? static_cast<Area*>(area) : reinterpret_cast<Area*>(sOwnArea);
     std::memset(static_cast<void*>(target), 0, sizeof(Area));
     sLastModule.store(nullptr, std::memory_order_relaxed);
+    sLastCall.store(nullptr, std::memory_order_relaxed);
     sArea.store(target, std::memory_order_release);
 }
 
@@ -66,12 +75,12 @@ void SetStep(std::string_view step)
 {
     Area* area = sArea.load(std::memory_order_acquire);
     CopyBounded(area->step, step);
-    area->progress.fetch_add(1, std::memory_order_relaxed);
+    MoveOn(area);
 }
 
 void Beat()
 {
-    sArea.load(std::memory_order_acquire)->progress.fetch_add(1, std::memory_order_relaxed);
+    MoveOn(sArea.load(std::memory_order_acquire));
 }
 
 std::uint32_t ReadProgress(const void* area)
@@ -83,19 +92,24 @@ std::uint32_t ReadProgress(const void* area)
 void EnterCall(const char* module, const char* call)
 {
     Area* area = sArea.load(std::memory_order_acquire);
-    if (module != nullptr && sLastModule.exchange(module, std::memory_order_relaxed) != module) {
+    // The texts are copied only when they change: the audio path enters the same call every block.
+    if (module != nullptr && sLastModule.load(std::memory_order_relaxed) != module) {
+        sLastModule.store(module, std::memory_order_relaxed);
         CopyBounded(area->module, module);
     }
-    CopyBounded(area->call, call != nullptr ? call : "");
+    if (sLastCall.load(std::memory_order_relaxed) != call) {
+        sLastCall.store(call, std::memory_order_relaxed);
+        CopyBounded(area->call, call != nullptr ? call : "");
+    }
     area->inCall.store(1, std::memory_order_release);
-    area->progress.fetch_add(1, std::memory_order_relaxed);
+    MoveOn(area);
 }
 
 void LeaveCall()
 {
     Area* area = sArea.load(std::memory_order_acquire);
     area->inCall.store(0, std::memory_order_release);
-    area->progress.fetch_add(1, std::memory_order_relaxed);
+    MoveOn(area);
 }
 
 Snapshot Read(const void* area)

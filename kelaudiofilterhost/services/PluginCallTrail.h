@@ -24,7 +24,7 @@ void UseArea(void* area);
 void SetStep(std::string_view step);
 
 /// Records that a call into plug-in code begins. Allocates nothing and takes no lock, so gates may call
-/// it on the audio thread; the module text is copied only when it differs from the last one's pointer.
+/// it on the audio thread; each text is copied only when its pointer differs from the last call's.
 /// Both strings must stay valid while the call runs (module paths of live modules, literal call names).
 void EnterCall(const char* module, const char* call);
 /// Records that the call returned.

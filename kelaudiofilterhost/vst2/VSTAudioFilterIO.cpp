@@ -266,28 +266,37 @@ void VSTAudioFilter::Process(float** inputs, float** outputs, int frameCount)
     if (!ChannelCountsFit(mEffectInputs.size(), mEffectOutputs.size())) {
         return;
     }
-    // The padding channels hold as many frames as the block size at the last Resume.
-    const auto frames = static_cast<std::size_t>(frameCount);
-    if (mChannelsPadded && frames > mSilentChannel.size()) {
-        return;
-    }
-    if (mChannelsPadded) {
-        // The effect may have written into its inputs or added into its outputs last time.
-        kelcore::FloatZero(mSilentChannel.data(), frameCount);
-        kelcore::FloatZero(mDiscardChannel.data(), frameCount);
-    }
     const std::size_t callerInputs = inputs != nullptr ? mCallerInputs : 0;
     const std::size_t callerOutputs = outputs != nullptr ? mCallerOutputs : 0;
+    bool silenceHandedOver = false;
     for (std::size_t c = 0; c < mEffectInputs.size(); ++c) {
         if (c < callerInputs) {
             mEffectInputs[c] = inputs[c];
-        } else {
+        } else if (mMonoThroughStereo && callerInputs == 1) {
             // Mono through stereo: the one input feeds both of the effect's.
-            mEffectInputs[c] = mMonoThroughStereo && callerInputs == 1 ? inputs[0] : mSilentChannel.data();
+            mEffectInputs[c] = inputs[0];
+        } else {
+            mEffectInputs[c] = mSilentChannel.data();
+            silenceHandedOver = true;
         }
     }
+    const bool discarding = mEffectOutputs.size() > callerOutputs;
     for (std::size_t c = 0; c < mEffectOutputs.size(); ++c) {
         mEffectOutputs[c] = c < callerOutputs ? outputs[c] : mDiscardChannel.data();
+    }
+    // The padding channels hold as many frames as the block size at the last Resume (none when the
+    // caller's arrays were expected to cover the effect's).
+    const auto frames = static_cast<std::size_t>(frameCount);
+    if ((silenceHandedOver && frames > mSilentChannel.size()) || (discarding && frames > mDiscardChannel.size())) {
+        return;
+    }
+    // The effect may have written into its inputs or added into its outputs last time; only what is
+    // handed over this block needs clearing.
+    if (silenceHandedOver) {
+        kelcore::FloatZero(mSilentChannel.data(), frameCount);
+    }
+    if (discarding) {
+        kelcore::FloatZero(mDiscardChannel.data(), frameCount);
     }
     float** effectInputs = mEffectInputs.data();
     float** effectOutputs = mEffectOutputs.data();
