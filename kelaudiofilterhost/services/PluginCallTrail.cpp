@@ -108,8 +108,8 @@ void EnterCall(const char* module, const char* call)
 void LeaveCall()
 {
     Area* area = sArea.load(std::memory_order_acquire);
+    // The next call, step or beat moves the count on; entering one is enough for a watcher.
     area->inCall.store(0, std::memory_order_release);
-    MoveOn(area);
 }
 
 Snapshot Read(const void* area)

@@ -33,7 +33,7 @@ void LeaveCall();
 /// Tells a watching parent the work is moving on without calling plug-in code (writing a file, say).
 /// Steps and calls count as progress too. Allocates nothing.
 void Beat();
-/// A counter that moves with every step, call and beat (this process's area when null): a watcher that
+/// A counter that moves with every step, call entered and beat (this process's area when null): a watcher that
 /// sees it stand still for long knows the work is stuck.
 std::uint32_t ReadProgress(const void* area = nullptr);
 
