@@ -1,0 +1,177 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/vst3/VST3PluginModule.h"
+
+#include "kelaudiofilterhost/catalogue/BannedPluginManager.h"
+#include "kelaudiofilterhost/framework/AudioFilter.h"
+#include "kelaudiofilterhost/services/File.h"
+#include "kelaudiofilterhost/services/Trace.h"
+#include "kelaudiofilterhost/vst3/VST3ClassID.h"
+#include "kelaudiofilterhost/vst3/VST3PluginGate.h"
+#include "kelaudiofilterhost/vst3/VST3Technology.h"
+
+#include <pluginterfaces/vst/ivstaudioprocessor.h>
+
+#include <cstring>
+#include <map>
+
+namespace kelaudiofilterhost::vst3 {
+
+namespace {
+
+using ModuleEntryProc = bool (*)(void*);
+using ModuleExitProc = bool (*)();
+using GetFactoryProc = Steinberg::IPluginFactory* (*)();
+
+// More classes than any module offers: a larger count is a broken factory, not a catalogue.
+constexpr Steinberg::int32 kMaximumClasses = 4096;
+
+std::map<UTF16String, boost::intrusive_ptr<VST3PluginModule>>& ModuleCache()
+{
+    // Never destroyed: modules stay loaded until the process ends, and destroying them at exit would
+    // run plug-in code (factory release) after the plug-in's own statics may be gone.
+    static auto* cache = new std::map<UTF16String, boost::intrusive_ptr<VST3PluginModule>>();
+    return *cache;
+}
+
+} // namespace
+
+bool InitPluginModule(kelcore::ModuleHandle library, const UTF16String& modulePath)
+{
+    const auto entry = kelcore::GetFunctionPointerFromModule<ModuleEntryProc>(library, "ModuleEntry");
+    if (entry == nullptr) {
+        return true;
+    }
+    KAFH_TRACE("InitPluginModule", 5, "Calling InitDll");
+    const VST3PluginGate gate(modulePath, "InitPluginModule");
+    return gate.Call("ModuleEntry", [&] { return entry(library); }, false);
+}
+
+void TerminatePluginModule(kelcore::ModuleHandle library, const UTF16String& modulePath)
+{
+    const auto exit = kelcore::GetFunctionPointerFromModule<ModuleExitProc>(library, "ModuleExit");
+    if (exit == nullptr) {
+        return;
+    }
+    KAFH_TRACE("TerminatePluginModule", 5, "Calling ExitDll");
+    const VST3PluginGate gate(modulePath, "TerminatePluginModule");
+    gate.Call("ModuleExit", [&] { return exit(); }, false);
+}
+
+VST3PluginModule::VST3PluginModule(const UTF16String& modulePath) : PluginModule(modulePath, true)
+{
+}
+
+// The factory reference of a module still loaded is left alone: see ModuleCache.
+VST3PluginModule::~VST3PluginModule() = default;
+
+bool VST3PluginModule::Load()
+{
+    KAFH_TRACE("VST3PluginModule::Load", 5, "Path:" << GetPath());
+    if (GetOSModule() != nullptr) {
+        return false;
+    }
+    const UTF16String library = ResolveVST3ModuleLibrary(GetPath());
+    if (library.empty() || !LoadLibraryFile(library)) {
+        KAFH_TRACE("VST3PluginModule::Load", 5, "\"" << GetPath() << "\": cannot load its library");
+        return false;
+    }
+    // A plug-in may leave threads behind that run its code after ModuleExit: once loaded, a library
+    // stays mapped. Unload stays a logical step.
+    UTF8String error;
+    if (!kelcore::platform::KeepModuleMapped(library, error)) {
+        KAFH_TRACE("VST3PluginModule::Load", 5, "\"" << GetPath() << "\": cannot keep it mapped: " << error);
+    }
+    if (InitPluginModule(GetOSModule(), GetPath())) {
+        const auto getFactory = kelcore::GetFunctionPointerFromModule<GetFactoryProc>(GetOSModule(), "GetPluginFactory");
+        if (getFactory != nullptr) {
+            const VST3PluginGate gate(GetPath(), "VST3PluginModule::Load");
+            mFactory = gate.Call("GetPluginFactory", [&] { return getFactory(); },
+                                 static_cast<Steinberg::IPluginFactory*>(nullptr));
+            if (mFactory != nullptr) {
+                return true;
+            }
+        }
+    }
+    KAFH_TRACE("VST3PluginModule::Load", 5, "\"" << GetPath() << "\": Unloading due to error");
+    PluginModule::Unload();
+    return false;
+}
+
+void VST3PluginModule::Unload()
+{
+    KAFH_TRACE("VST3PluginModule::Unload", 5, "Path:" << GetPath());
+    if (GetOSModule() == nullptr) {
+        return;
+    }
+    if (mFactory != nullptr) {
+        const VST3PluginGate gate(GetPath(), "VST3PluginModule::Unload");
+        Steinberg::IPluginFactory* factory = mFactory;
+        mFactory = nullptr;
+        gate.Call("IPluginFactory::release", [&] { return factory->release(); }, Steinberg::uint32{0});
+    }
+    TerminatePluginModule(GetOSModule(), GetPath());
+    PluginModule::Unload();
+}
+
+boost::intrusive_ptr<AudioFilter> VST3PluginModule::CreateAudioFilter(UTF16String /*componentID*/)
+{
+    return {};
+}
+
+boost::intrusive_ptr<PluginModuleInfo> VST3PluginModule::GetPluginInfo(std::vector<UTF16String>& componentIDs)
+{
+    KAFH_TRACE("VST3PluginModule::GetPluginInfo", 5, "entry");
+    componentIDs.clear();
+    boost::intrusive_ptr<PluginModuleInfo> info;
+    const VST3PluginGate gate(GetPath(), "VST3PluginModule::GetPluginInfo");
+    Steinberg::IPluginFactory* factory = mFactory;
+    const Steinberg::int32 count =
+        factory == nullptr
+            ? 0
+            : gate.ClassCountInRange(
+                  gate.Call("IPluginFactory::countClasses", [&] { return factory->countClasses(); }, Steinberg::int32{0}),
+                  kMaximumClasses);
+    const kelcore::filesupport::File file(GetPath());
+    if (count <= 0) {
+        // No factory or no classes: nothing to describe.
+    } else if (BannedPluginManager::GetInstance().IsPluginBannedStatically(file.GetName(), u"none", u"0")) {
+        KAFH_TRACE("VST3PluginModule::GetPluginInfo", 5, "\"" << GetPath() << "\": banned statically");
+    } else {
+        UTF16String vendor;
+        Steinberg::PFactoryInfo factoryInfo; // zeroed by its constructor
+        if (gate.Call("IPluginFactory::getFactoryInfo", [&] { return factory->getFactoryInfo(&factoryInfo); },
+                      Steinberg::tresult{Steinberg::kInternalError}) == Steinberg::kResultOk &&
+            gate.IsFactoryInfoTerminated(factoryInfo)) {
+            vendor = kelcore::UTF8to16(factoryInfo.vendor);
+        }
+        for (Steinberg::int32 index = 0; index < count; ++index) {
+            Steinberg::PClassInfo classInfo; // zeroed by its constructor
+            if (gate.Call("IPluginFactory::getClassInfo", [&] { return factory->getClassInfo(index, &classInfo); },
+                          Steinberg::tresult{Steinberg::kInternalError}) == Steinberg::kResultOk &&
+                gate.IsClassInfoTerminated(classInfo, index) &&
+                std::strcmp(classInfo.category, kVstAudioEffectClass) == 0) {
+                componentIDs.push_back(MakeVST3ComponentID(ClassIDFromTUID(classInfo.cid)));
+            }
+        }
+        info = new PluginModuleInfo(PluginLocator(VST3, GetPath()), file.GetTitle(), vendor, 0, VST3, true,
+                                    componentIDs.size() > 1);
+    }
+    KAFH_TRACE("VST3PluginModule::GetPluginInfo", 5, "done");
+    return info;
+}
+
+boost::intrusive_ptr<VST3PluginModule> GetOrLoadModule(const UTF16String& modulePath)
+{
+    auto& cache = ModuleCache();
+    if (const auto cached = cache.find(modulePath); cached != cache.end()) {
+        return cached->second;
+    }
+    boost::intrusive_ptr<VST3PluginModule> module = new VST3PluginModule(modulePath);
+    if (!module->Load()) {
+        return {};
+    }
+    cache.emplace(modulePath, module);
+    return module;
+}
+
+} // namespace kelaudiofilterhost::vst3

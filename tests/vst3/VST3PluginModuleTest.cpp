@@ -1,0 +1,197 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/framework/AudioFilter.h"
+#include "kelaudiofilterhost/services/PluginCallTrail.h"
+#include "kelaudiofilterhost/services/Trace.h"
+#include "kelaudiofilterhost/vst3/VST3ClassID.h"
+#include "kelaudiofilterhost/vst3/VST3PluginGate.h"
+#include "kelaudiofilterhost/vst3/VST3PluginModule.h"
+#include "tests/services/TempTree.h"
+
+#include <pluginterfaces/vst/ivstaudioprocessor.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kelaudiofilterhost::vst3 {
+namespace {
+
+namespace fs = std::filesystem;
+using kafhtest::TempTree;
+
+const fs::path kZamFolder = "/usr/lib/vst3";
+
+class TraceLines {
+public:
+    TraceLines()
+    {
+        kelcore::debug::SetTraceConfiguration("*=5");
+        kelcore::debug::SetTraceSink([this](std::string_view line) { mText += std::string(line) + "\n"; });
+    }
+    ~TraceLines()
+    {
+        kelcore::debug::SetTraceSink({});
+        kelcore::debug::ResetTraceConfiguration();
+    }
+    bool Contains(const std::string& part) const { return mText.find(part) != std::string::npos; }
+    const std::string& Text() const { return mText; }
+
+private:
+    std::string mText;
+};
+
+std::vector<fs::path> ZamBundles()
+{
+    std::vector<fs::path> bundles;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(kZamFolder, error)) {
+        if (entry.path().extension() == ".vst3") {
+            bundles.push_back(entry.path());
+        }
+    }
+    return bundles;
+}
+
+UTF16String U16(const fs::path& path)
+{
+    return kelcore::UTF8to16(path.string());
+}
+
+/// The component IDs of the factory's audio classes, read directly.
+std::vector<UTF16String> AudioClassIDs(Steinberg::IPluginFactory& factory)
+{
+    std::vector<UTF16String> ids;
+    for (Steinberg::int32 i = 0; i < factory.countClasses(); ++i) {
+        Steinberg::PClassInfo info;
+        if (factory.getClassInfo(i, &info) == Steinberg::kResultOk &&
+            std::string(info.category) == kVstAudioEffectClass) {
+            ids.push_back(MakeVST3ComponentID(ClassIDFromTUID(info.cid)));
+        }
+    }
+    return ids;
+}
+
+TEST(VST3PluginModule, EveryZamBundleLoadsOnceAndListsItsAudioClasses)
+{
+    const auto bundles = ZamBundles();
+    if (bundles.empty()) {
+        GTEST_SKIP() << kZamFolder << " holds no VST 3 bundles";
+    }
+    for (const auto& bundle : bundles) {
+        SCOPED_TRACE(bundle.string());
+        const auto module = GetOrLoadModule(U16(bundle));
+        ASSERT_TRUE(module);
+        ASSERT_NE(module->GetFactory(), nullptr);
+        EXPECT_EQ(GetOrLoadModule(U16(bundle)), module) << "the cache hands out the loaded module";
+        EXPECT_FALSE(module->Load()) << "a loaded module is not loaded again";
+
+        std::vector<UTF16String> ids;
+        const auto info = module->GetPluginInfo(ids);
+        ASSERT_TRUE(info);
+        ASSERT_FALSE(ids.empty());
+        EXPECT_EQ(ids, AudioClassIDs(*module->GetFactory()));
+        EXPECT_EQ(info->GetLocator(), PluginLocator(VST3, U16(bundle)));
+        EXPECT_EQ(kelcore::UTF16to8(info->GetName()), bundle.stem().string());
+        EXPECT_EQ(info->IsShell(), ids.size() > 1);
+        for (const auto& id : ids) {
+            EXPECT_EQ(MakeVST3ComponentID(ParseVST3ComponentID(id)), id);
+        }
+        EXPECT_FALSE(module->CreateAudioFilter(ids.front()));
+    }
+}
+
+class VST3BadModule : public ::testing::Test {
+protected:
+    /// Each bad module fails to load with a trace naming it, stays out of the cache and describes nothing.
+    void ExpectRefused(const fs::path& path, const std::string& traced)
+    {
+        SCOPED_TRACE(path.string());
+        const TraceLines trace;
+        boost::intrusive_ptr<VST3PluginModule> module = new VST3PluginModule(U16(path));
+        EXPECT_FALSE(module->Load());
+        EXPECT_EQ(module->GetOSModule(), nullptr);
+        EXPECT_EQ(module->GetFactory(), nullptr);
+        EXPECT_TRUE(trace.Contains(path.string())) << trace.Text();
+        EXPECT_TRUE(trace.Contains(traced)) << trace.Text();
+        EXPECT_FALSE(GetOrLoadModule(U16(path)));
+        std::vector<UTF16String> ids{u"stale"};
+        EXPECT_FALSE(module->GetPluginInfo(ids));
+        EXPECT_TRUE(ids.empty());
+        module->Unload(); // never loaded: nothing happens
+    }
+    TempTree mTree;
+};
+
+TEST_F(VST3BadModule, BundleWithoutArchitectureFolder)
+{
+    mTree.File("NoArch.vst3/Contents/Resources/moduleinfo.json");
+    ExpectRefused(mTree.Root() / "NoArch.vst3", "cannot load its library");
+}
+
+TEST_F(VST3BadModule, BundleWithoutItsLibrary)
+{
+    mTree.File("NoLib.vst3/Contents/x86_64-linux/Other.so");
+    ExpectRefused(mTree.Root() / "NoLib.vst3", "cannot load its library");
+}
+
+TEST_F(VST3BadModule, EmptyFile)
+{
+    std::ofstream(mTree.Root() / "Empty.vst3").flush();
+    ExpectRefused(mTree.Root() / "Empty.vst3", "PluginModule::Load");
+}
+
+TEST_F(VST3BadModule, FileThatIsNotALibrary)
+{
+    mTree.File("Text.vst3");
+    ExpectRefused(mTree.Root() / "Text.vst3", "PluginModule::Load");
+}
+
+TEST(VST3PluginGate, ReadsAThrowAsFailureAndTracesItWithTheModuleAndCall)
+{
+    const TraceLines trace;
+    const VST3PluginGate gate(u"/x/Thrower.vst3", "VST3PluginModule::GetPluginInfo");
+    const int result = gate.Call("IPluginFactory::countClasses", []() -> int { throw std::runtime_error("boom"); }, -7);
+    EXPECT_EQ(result, -7);
+    EXPECT_TRUE(trace.Contains("VST3PluginModule::GetPluginInfo")) << trace.Text();
+    EXPECT_TRUE(trace.Contains("\"/x/Thrower.vst3\": IPluginFactory::countClasses threw std::runtime_error: boom"))
+        << trace.Text();
+    EXPECT_FALSE(gate.Run("ModuleExit", [] { throw 42; }));
+    EXPECT_TRUE(trace.Contains("ModuleExit threw int")) << trace.Text();
+
+    // The trail saw the call, and that it ended, even though it threw.
+    const auto snapshot = kelcore::trail::Read();
+    EXPECT_EQ(snapshot.module, "/x/Thrower.vst3");
+    EXPECT_EQ(snapshot.call, "ModuleExit");
+    EXPECT_FALSE(snapshot.inCall);
+    EXPECT_EQ(gate.Call("ModuleEntry", [] { return true; }, false), true);
+}
+
+TEST(VST3PluginGate, MisbehaviourChecksGiveSaneReadingsAndTrace)
+{
+    const TraceLines trace;
+    const VST3PluginGate gate(u"/x/Odd.vst3", "VST3PluginModule::GetPluginInfo");
+    EXPECT_EQ(gate.ClassCountInRange(3, 10), 3);
+    EXPECT_FALSE(trace.Contains("countClasses"));
+    EXPECT_EQ(gate.ClassCountInRange(-1, 10), 0);
+    EXPECT_EQ(gate.ClassCountInRange(11, 10), 10);
+    EXPECT_TRUE(trace.Contains("\"/x/Odd.vst3\": countClasses 11 is out of range; read as 10")) << trace.Text();
+
+    Steinberg::PClassInfo info;
+    EXPECT_TRUE(gate.IsClassInfoTerminated(info, 0));
+    std::memset(info.category, 'x', sizeof info.category);
+    EXPECT_FALSE(gate.IsClassInfoTerminated(info, 2));
+    EXPECT_TRUE(trace.Contains("getClassInfo(2) wrote a text without its end")) << trace.Text();
+
+    Steinberg::PFactoryInfo factoryInfo;
+    EXPECT_TRUE(gate.IsFactoryInfoTerminated(factoryInfo));
+    std::memset(factoryInfo.email, 'x', sizeof factoryInfo.email);
+    EXPECT_FALSE(gate.IsFactoryInfoTerminated(factoryInfo));
+}
+
+} // namespace
+} // namespace kelaudiofilterhost::vst3
