@@ -33,6 +33,38 @@ std::map<UTF16String, boost::intrusive_ptr<VST3PluginModule>>& ModuleCache()
     return *cache;
 }
 
+KAFH_VST3_PLUGIN_CALL Steinberg::int32 CountClasses(const VST3PluginGate& gate, Steinberg::IPluginFactory* factory)
+{
+    if (factory == nullptr) {
+        return 0;
+    }
+    const auto count = gate.Call("IPluginFactory::countClasses", [&]() KAFH_VST3_PLUGIN_CALL {
+        return factory->countClasses();
+    }, Steinberg::int32{0});
+    return gate.ClassCountInRange(count, kMaximumClasses);
+}
+
+/// The factory's vendor; empty when it gives none or a broken text.
+KAFH_VST3_PLUGIN_CALL UTF16String ReadVendor(const VST3PluginGate& gate, Steinberg::IPluginFactory& factory)
+{
+    Steinberg::PFactoryInfo info; // zeroed by its constructor
+    const auto result = gate.Call("IPluginFactory::getFactoryInfo", [&]() KAFH_VST3_PLUGIN_CALL {
+        return factory.getFactoryInfo(&info);
+    }, Steinberg::tresult{Steinberg::kInternalError});
+    return result == Steinberg::kResultOk && gate.IsFactoryInfoTerminated(info) ? kelcore::UTF8to16(info.vendor)
+                                                                                : UTF16String();
+}
+
+/// Whether the factory described the class with texts that end inside their fields.
+KAFH_VST3_PLUGIN_CALL bool ReadClassInfo(const VST3PluginGate& gate, Steinberg::IPluginFactory& factory,
+                                         Steinberg::int32 index, Steinberg::PClassInfo& info)
+{
+    const auto result = gate.Call("IPluginFactory::getClassInfo", [&]() KAFH_VST3_PLUGIN_CALL {
+        return factory.getClassInfo(index, &info);
+    }, Steinberg::tresult{Steinberg::kInternalError});
+    return result == Steinberg::kResultOk && gate.IsClassInfoTerminated(info, index);
+}
+
 } // namespace
 
 bool InitPluginModule(kelcore::ModuleHandle library, const UTF16String& modulePath)
@@ -82,7 +114,8 @@ bool VST3PluginModule::Load()
         KAFH_TRACE("VST3PluginModule::Load", 5, "\"" << GetPath() << "\": cannot keep it mapped: " << error);
     }
     if (InitPluginModule(GetOSModule(), GetPath())) {
-        const auto getFactory = kelcore::GetFunctionPointerFromModule<GetFactoryProc>(GetOSModule(), "GetPluginFactory");
+        const auto getFactory =
+            kelcore::GetFunctionPointerFromModule<GetFactoryProc>(GetOSModule(), "GetPluginFactory");
         if (getFactory != nullptr) {
             const VST3PluginGate gate(GetPath(), "VST3PluginModule::Load");
             mFactory = gate.Call("GetPluginFactory", [&] { return getFactory(); },
@@ -107,7 +140,7 @@ void VST3PluginModule::Unload()
         const VST3PluginGate gate(GetPath(), "VST3PluginModule::Unload");
         Steinberg::IPluginFactory* factory = mFactory;
         mFactory = nullptr;
-        gate.Call("IPluginFactory::release", [&] { return factory->release(); }, Steinberg::uint32{0});
+        gate.Run("IPluginFactory::release", [&]() KAFH_VST3_PLUGIN_CALL { factory->release(); });
     }
     TerminatePluginModule(GetOSModule(), GetPath());
     PluginModule::Unload();
@@ -124,31 +157,17 @@ boost::intrusive_ptr<PluginModuleInfo> VST3PluginModule::GetPluginInfo(std::vect
     componentIDs.clear();
     boost::intrusive_ptr<PluginModuleInfo> info;
     const VST3PluginGate gate(GetPath(), "VST3PluginModule::GetPluginInfo");
-    Steinberg::IPluginFactory* factory = mFactory;
-    const Steinberg::int32 count =
-        factory == nullptr
-            ? 0
-            : gate.ClassCountInRange(
-                  gate.Call("IPluginFactory::countClasses", [&] { return factory->countClasses(); }, Steinberg::int32{0}),
-                  kMaximumClasses);
+    const Steinberg::int32 count = CountClasses(gate, mFactory);
     const kelcore::filesupport::File file(GetPath());
     if (count <= 0) {
         // No factory or no classes: nothing to describe.
     } else if (BannedPluginManager::GetInstance().IsPluginBannedStatically(file.GetName(), u"none", u"0")) {
         KAFH_TRACE("VST3PluginModule::GetPluginInfo", 5, "\"" << GetPath() << "\": banned statically");
     } else {
-        UTF16String vendor;
-        Steinberg::PFactoryInfo factoryInfo; // zeroed by its constructor
-        if (gate.Call("IPluginFactory::getFactoryInfo", [&] { return factory->getFactoryInfo(&factoryInfo); },
-                      Steinberg::tresult{Steinberg::kInternalError}) == Steinberg::kResultOk &&
-            gate.IsFactoryInfoTerminated(factoryInfo)) {
-            vendor = kelcore::UTF8to16(factoryInfo.vendor);
-        }
+        const UTF16String vendor = ReadVendor(gate, *mFactory);
         for (Steinberg::int32 index = 0; index < count; ++index) {
             Steinberg::PClassInfo classInfo; // zeroed by its constructor
-            if (gate.Call("IPluginFactory::getClassInfo", [&] { return factory->getClassInfo(index, &classInfo); },
-                          Steinberg::tresult{Steinberg::kInternalError}) == Steinberg::kResultOk &&
-                gate.IsClassInfoTerminated(classInfo, index) &&
+            if (ReadClassInfo(gate, *mFactory, index, classInfo) &&
                 std::strcmp(classInfo.category, kVstAudioEffectClass) == 0) {
                 componentIDs.push_back(MakeVST3ComponentID(ClassIDFromTUID(classInfo.cid)));
             }

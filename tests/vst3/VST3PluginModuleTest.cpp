@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/catalogue/BannedPluginManager.h"
 #include "kelaudiofilterhost/framework/AudioFilter.h"
+#include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/PluginCallTrail.h"
 #include "kelaudiofilterhost/services/Trace.h"
 #include "kelaudiofilterhost/vst3/VST3ClassID.h"
@@ -63,7 +65,7 @@ UTF16String U16(const fs::path& path)
 }
 
 /// The component IDs of the factory's audio classes, read directly.
-std::vector<UTF16String> AudioClassIDs(Steinberg::IPluginFactory& factory)
+KAFH_VST3_PLUGIN_CALL std::vector<UTF16String> AudioClassIDs(Steinberg::IPluginFactory& factory)
 {
     std::vector<UTF16String> ids;
     for (Steinberg::int32 i = 0; i < factory.countClasses(); ++i) {
@@ -103,6 +105,56 @@ TEST(VST3PluginModule, EveryZamBundleLoadsOnceAndListsItsAudioClasses)
         }
         EXPECT_FALSE(module->CreateAudioFilter(ids.front()));
     }
+}
+
+TEST(VST3PluginModule, AStaticallyBannedBundleIsNotDescribed)
+{
+    const fs::path bundle = kZamFolder / "ZamComp.vst3";
+    if (!fs::exists(bundle)) {
+        GTEST_SKIP() << bundle << " is missing";
+    }
+    TempTree tree;
+    std::ofstream(tree.Root() / "static.xml") << "<pluginlist><plugin filename=\"zamcomp.VST3\"/></pluginlist>";
+    std::ofstream(tree.Root() / "empty.xml") << "<pluginlist/>";
+    kelcore::filesupport::File list(tree.Root() / "static.xml");
+    kelcore::filesupport::File empty(tree.Root() / "empty.xml");
+    auto& banned = BannedPluginManager::GetInstance();
+    ASSERT_TRUE(banned.LoadStaticConfiguration(list));
+    const auto module = GetOrLoadModule(U16(bundle));
+    ASSERT_TRUE(module);
+    std::vector<UTF16String> ids;
+    {
+        const TraceLines trace;
+        EXPECT_FALSE(module->GetPluginInfo(ids));
+        EXPECT_TRUE(trace.Contains("banned statically")) << trace.Text();
+    }
+    EXPECT_TRUE(ids.empty());
+    ASSERT_TRUE(banned.LoadStaticConfiguration(empty));
+    EXPECT_TRUE(module->GetPluginInfo(ids));
+    EXPECT_FALSE(ids.empty());
+}
+
+TEST(VST3PluginModule, UnloadEndsTheModulesUseAndItLoadsAgain)
+{
+    const fs::path bundle = kZamFolder / "ZamGate.vst3";
+    if (!fs::exists(bundle)) {
+        GTEST_SKIP() << bundle << " is missing";
+    }
+    const TraceLines trace;
+    boost::intrusive_ptr<VST3PluginModule> module = new VST3PluginModule(U16(bundle));
+    ASSERT_TRUE(module->Load());
+    module->Unload();
+    EXPECT_EQ(module->GetFactory(), nullptr);
+    EXPECT_EQ(module->GetOSModule(), nullptr);
+    EXPECT_TRUE(trace.Contains("Calling ExitDll")) << trace.Text();
+    std::vector<UTF16String> ids{u"stale"};
+    EXPECT_FALSE(module->GetPluginInfo(ids));
+    EXPECT_TRUE(ids.empty());
+    // The library stayed mapped, so loading again starts the same code afresh.
+    ASSERT_TRUE(module->Load());
+    EXPECT_TRUE(module->GetPluginInfo(ids));
+    EXPECT_FALSE(ids.empty());
+    module->Unload();
 }
 
 class VST3BadModule : public ::testing::Test {
