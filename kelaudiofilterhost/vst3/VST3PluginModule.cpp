@@ -5,6 +5,7 @@
 #include "kelaudiofilterhost/framework/AudioFilter.h"
 #include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/Trace.h"
+#include "kelaudiofilterhost/vst3/VST3AudioFilter.h"
 #include "kelaudiofilterhost/vst3/VST3ClassID.h"
 #include "kelaudiofilterhost/vst3/VST3PluginGate.h"
 #include "kelaudiofilterhost/vst3/VST3Technology.h"
@@ -146,8 +147,24 @@ void VST3PluginModule::Unload()
     PluginModule::Unload();
 }
 
-boost::intrusive_ptr<AudioFilter> VST3PluginModule::CreateAudioFilter(UTF16String /*componentID*/)
+boost::intrusive_ptr<AudioFilter> VST3PluginModule::CreateAudioFilter(UTF16String componentID)
 {
+    KAFH_TRACE("VST3PluginModule::CreateAudioFilter", 5, "componentID=" << componentID);
+    const VST3ClassID classID = ParseVST3ComponentID(componentID);
+    if (classID == VST3ClassID{}) {
+        KAFH_TRACE("VST3PluginModule::CreateAudioFilter", 1, "unreadable component ID: " << componentID);
+        return {};
+    }
+    const VST3PluginGate gate(GetPath(), "VST3PluginModule::CreateAudioFilter");
+    const Steinberg::int32 count = CountClasses(gate, mFactory);
+    for (Steinberg::int32 i = 0; i < count; ++i) {
+        Steinberg::PClassInfo info;
+        if (ReadClassInfo(gate, *mFactory, i, info) && ClassIDFromTUID(info.cid) == classID) {
+            return new VST3AudioFilter(GetPath(), mFactory, info);
+        }
+    }
+    KAFH_TRACE("VST3PluginModule::CreateAudioFilter", 1,
+               "no class " << componentID << " in \"" << GetPath() << "\"");
     return {};
 }
 
