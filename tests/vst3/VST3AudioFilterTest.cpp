@@ -3,6 +3,8 @@
 // whose classes, categories and messages are known.
 #include "kelaudiofilterhost/catalogue/AudioFilterDescriptor.h"
 #include "kelaudiofilterhost/framework/AudioFilter.h"
+#include "kelaudiofilterhost/services/ChannelLayouts.h"
+#include "kelaudiofilterhost/services/Config.h"
 #include "kelaudiofilterhost/vst3/VST3AudioFilter.h"
 #include "kelaudiofilterhost/vst3/VST3ClassID.h"
 #include "kelaudiofilterhost/vst3/VST3PluginGate.h"
@@ -13,6 +15,8 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -170,6 +174,87 @@ TEST(VST3AudioFilter, ProcessorAndControllerAreConnectedAndTalk)
         EXPECT_EQ(std::u16string(received.stringValue), fixture::kHelloString);
     }
     dlclose(handle);
+}
+
+TEST(VST3AudioFilter, HostContextMakesMessagesAndAttributeListsOnly)
+{
+    const auto module = GetOrLoadModule(TestBundle("KafhVst3Multi"));
+    ASSERT_NE(module, nullptr);
+    auto filter = module->CreateAudioFilter(MakeVST3ComponentID(ClassID(fixture::kMultiSynth)));
+    ASSERT_NE(filter, nullptr);
+    auto* host = static_cast<Steinberg::Vst::IHostApplication*>(dynamic_cast<VST3AudioFilter*>(filter.get()));
+
+    // A client name longer than the plug-in's buffer is cut to fit with its terminator.
+    const UTF16String saved = kelcore::config::GetClientName();
+    kelcore::config::SetClientName(UTF16String(200, u'n'));
+    Steinberg::Vst::String128 name;
+    std::fill(std::begin(name), std::end(name), Steinberg::Vst::TChar{'x'});
+    EXPECT_EQ(host->getName(name), Steinberg::kResultOk);
+    kelcore::config::SetClientName(saved);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(name)), UTF16String(127, u'n'));
+
+    // What the host hands out carries one reference, the plug-in's.
+    Steinberg::TUID messageID;
+    std::memcpy(messageID, Steinberg::Vst::IMessage::iid, sizeof(messageID));
+    void* object = nullptr;
+    ASSERT_EQ(host->createInstance(messageID, messageID, &object), Steinberg::kResultOk);
+    ASSERT_NE(object, nullptr);
+    EXPECT_EQ(static_cast<Steinberg::Vst::IMessage*>(object)->release(), 0u);
+    Steinberg::TUID listID;
+    std::memcpy(listID, Steinberg::Vst::IAttributeList::iid, sizeof(listID));
+    ASSERT_EQ(host->createInstance(listID, listID, &object), Steinberg::kResultOk);
+    ASSERT_NE(object, nullptr);
+    EXPECT_EQ(static_cast<Steinberg::Vst::IAttributeList*>(object)->release(), 0u);
+    // A message class asked for as an attribute list is refused, as is anything else.
+    object = &name;
+    EXPECT_EQ(host->createInstance(messageID, listID, &object), Steinberg::kResultFalse);
+    EXPECT_EQ(object, nullptr);
+
+    void* view = nullptr;
+    EXPECT_EQ(host->queryInterface(Steinberg::Vst::IComponentHandler::iid, &view), Steinberg::kResultOk);
+    EXPECT_NE(view, nullptr);
+    EXPECT_EQ(host->queryInterface(Steinberg::Vst::IMessage::iid, &view), Steinberg::kNoInterface);
+    EXPECT_EQ(view, nullptr);
+}
+
+TEST(VST3AudioFilter, ClassWhoseComponentCannotBeMadeGivesAFilterWithoutDescriptor)
+{
+    const UTF16String path = TestBundle("KafhVst3Multi");
+    const auto module = GetOrLoadModule(path);
+    ASSERT_NE(module, nullptr);
+    Steinberg::PClassInfo info;
+    const VST3ClassID unknown = ClassID({0x4B664D31, 0x7F, 0, 1});
+    ClassIDToTUID(unknown, info.cid);
+    std::strcpy(info.name, "Only In The Class Info");
+    const boost::intrusive_ptr<VST3AudioFilter> filter(new VST3AudioFilter(path, module->GetFactory(), info));
+    EXPECT_FALSE(filter->IsInitialised());
+    EXPECT_EQ(filter->GetDisplayName(), u"Only In The Class Info");
+    EXPECT_EQ(filter->GetVendor(), u"kelaudiofilterhost"); // the factory's
+    EXPECT_TRUE(filter->GetInputBuses().empty());
+    EXPECT_TRUE(filter->GetOutputBuses().empty());
+    EXPECT_EQ(Describe(*filter, path), nullptr);
+}
+
+TEST(VST3AudioFilter, BusesTakeTheirNameAndLayoutFromTheArrangement)
+{
+    using Bus = AudioFilterBusDescription;
+    auto bus = MakeVST3BusDescription(0x3F, Steinberg::Vst::kMain, u"");
+    EXPECT_EQ(bus.GetName(), u"5.1");
+    EXPECT_EQ(bus.GetLayout(), kelmediatypes::CreateBroadcast51ChannelLayout());
+    EXPECT_EQ(bus.GetType(), Bus::kMain);
+
+    bus = MakeVST3BusDescription(0x80000, Steinberg::Vst::kAux, u"Key");
+    EXPECT_EQ(bus.GetName(), u"Key");
+    EXPECT_EQ(bus.GetChannelCount(), 1u);
+    EXPECT_EQ(bus.GetType(), Bus::kSideChain);
+
+    // An arrangement outside the table: one unassigned channel per speaker.
+    bus = MakeVST3BusDescription(0x30000, Steinberg::Vst::kMain, u"");
+    EXPECT_EQ(bus.GetName(), u"Unknown");
+    EXPECT_EQ(bus.GetLayout(), kelmediatypes::ChannelLayout(2));
+    bus = MakeVST3BusDescription(0x30, Steinberg::Vst::kMain, u"");
+    EXPECT_EQ(bus.GetName(), u"Stereo (Ls Rs)");
+    EXPECT_EQ(bus.GetLayout(), kelmediatypes::ChannelLayout(2));
 }
 
 } // namespace
