@@ -1,8 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kelaudiofilterhost/vst3/VST3Technology.h"
 
+#include "kelaudiofilterhost/catalogue/AudioFilterDescriptorManager.h"
 #include "kelaudiofilterhost/catalogue/BannedPluginManager.h"
+#include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
 #include "kelaudiofilterhost/catalogue/PluginTechnology.h"
+#include "kelaudiofilterhost/framework/AudioFilterFactory.h"
+#include "kelaudiofilterhost/vst3/VST3AudioFilter.h"
+#include "kelaudiofilterhost/vst3/VST3PluginModule.h"
+#include "kelaudiofilterhost/vst3/VST3ScanContext.h"
 #include "kelaudiofilterhost/services/Trace.h"
 
 #include <cstdlib>
@@ -44,6 +50,11 @@ std::string ArchitectureName()
     return ::uname(&machine) == 0 ? std::string(machine.machine) : std::string("unknown");
 #endif
 }
+
+struct StaticRegistration {
+    StaticRegistration() { RegisterVST3Technology(); }
+};
+const StaticRegistration sRegistration;
 
 } // namespace
 
@@ -138,6 +149,40 @@ UTF16String ResolveVST3ModuleLibrary(const UTF16String& modulePath)
         return {};
     }
     return kelcore::UTF8to16(library.native());
+}
+
+boost::intrusive_ptr<AudioFilter> CreateVST3AudioFilter(const UTF16String& componentID)
+{
+    const auto descriptor = AudioFilterDescriptorManager::GetInstance().GetComponentDescriptorForID(componentID);
+    if (!descriptor) {
+        return {};
+    }
+    const auto path = descriptor->GetLocator().GetPath();
+    KAFH_TRACE("VST3", 5, "CreateAudioFilter(), path:" << path);
+    auto module = GetOrLoadModule(path);
+    if (!module) {
+        KAFH_TRACE("VST3", 5, "\"" << path << "\": the module cannot be loaded");
+        return {};
+    }
+    // The filter keeps the name its class reports.
+    return module->CreateAudioFilter(componentID);
+}
+
+void RegisterVST3Technology()
+{
+    static bool registered = false;
+    if (registered) {
+        return;
+    }
+    registered = true;
+    AudioFilterFactory::GetInstance().RegisterFactoryFunction(GetVST3FactoryGuid(), &CreateVST3AudioFilter);
+    // The technology finds its own folders (VST3_PATH or the defaults), so it keeps no directory list.
+    PluginModuleInfoManager::GetInstance().AddPluginTechnology(new PluginTechnology(
+        VST3, &CollectVST3Plugins,
+        [](const std::vector<kelcore::filesupport::Dir>&) {
+            return boost::intrusive_ptr<PluginScanContext>(new VST3ScanContext);
+        },
+        [] { return std::vector<UTF16String>(); }, [](const UTF16String& path) { return path; }, false));
 }
 
 } // namespace kelaudiofilterhost::vst3

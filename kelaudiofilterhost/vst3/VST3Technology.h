@@ -2,6 +2,7 @@
 #pragma once
 
 #include "kelaudiofilterhost/catalogue/PluginLocator.h"
+#include "kelaudiofilterhost/framework/AudioFilter.h"
 #include "kelaudiofilterhost/services/File.h"
 
 #include <vector>
@@ -30,5 +31,13 @@ UTF16String ResolveVST3ModuleLibrary(const UTF16String& modulePath);
 
 /// The bundle folder of this process's architecture, such as "x86_64-linux".
 UTF16String GetVST3ArchitectureFolder();
+
+/// Registers the VST 3 technology with the catalogue and its creation function with the filter
+/// factory. Runs when the library is loaded; later calls do nothing.
+void RegisterVST3Technology();
+
+/// The creation function: the filter for a catalogued VST 3 class, null when the catalogue does not
+/// hold the ID or its module cannot be loaded.
+boost::intrusive_ptr<AudioFilter> CreateVST3AudioFilter(const UTF16String& componentID);
 
 } // namespace kelaudiofilterhost::vst3

@@ -7,6 +7,7 @@
 #include "kelaudiofilterhost/services/Config.h"
 #include "kelaudiofilterhost/services/Trace.h"
 #include "kelaudiofilterhost/vst2/VSTTechnology.h"
+#include "kelaudiofilterhost/vst3/VST3Technology.h"
 #include "tools/kafh/Commands.h"
 #include "tools/kafh/Console.h"
 #include "tools/kafh/Isolation.h"
@@ -122,6 +123,7 @@ void StartLibrary(bool verbose)
     kelcore::config::SetClientName(u"kafh");
     PluginModule::SetLocaleIdentifier(kelcore::UTF8to16(kelcore::Locale::Default().GetIdentifier()));
     vst::RegisterVSTTechnology();
+    vst3::RegisterVST3Technology();
     examples::RegisterExampleFilters();
     Initialize();
 }
@@ -152,7 +154,8 @@ int RunKafh(int argc, char** argv)
         ->check(CLI::IsMember({"vst2", "vst3", "all"}))
         ->default_val("all");
     AddRepeatable(*scanCommand, "--dir", scanDirectories,
-                  "scan this folder instead of the default ones (VST_PATH, /usr/lib/vst, ...); repeatable", "DIR");
+                  "scan this folder instead of the default ones (VST_PATH, /usr/lib/vst, VST3_PATH, /usr/lib/vst3, ...); "
+                  "repeatable", "DIR");
     scanCommand->add_flag("--rescan", scan.rescan, "scan catalogued modules again, not only new ones");
     scanCommand->add_option("--timeout", scan.timeoutSeconds, "seconds one module may take before it is banned")
         ->check(NumberFrom(kMinimumTimeout, kMaximumTimeout, "seconds"))

@@ -8,6 +8,7 @@
 #include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/PropList.h"
 #include "kelaudiofilterhost/services/Trace.h"
+#include "kelaudiofilterhost/vst3/VST3Technology.h"
 #include "tools/kafh/Console.h"
 #include "tools/kafh/FilterLookup.h"
 #include "tools/kafh/Settings.h"
@@ -89,11 +90,29 @@ std::vector<PluginLocator> CollectCandidates(const ScanOptions& options)
         technology->RemoveAllPluginDirectories();
         technology->AddPluginDirectories(directories);
     }
+    // VST 3 finds its own folders instead of using the technology's list, so given folders are
+    // searched for it here.
+    const bool vst3InGiven = !options.directories.empty() && Selected(options, VST3);
     std::vector<PluginLocator> candidates;
     std::set<PluginLocator> seen;
     for (const auto& locator : collected) {
+        if (vst3InGiven && locator.GetTechnologyType() == VST3) {
+            continue;
+        }
         if (Selected(options, locator.GetTechnologyType()) && seen.insert(locator).second) {
             candidates.push_back(locator);
+        }
+    }
+    if (vst3InGiven && catalogue.GetPluginTechnology(VST3)) {
+        std::vector<UTF16String> given;
+        for (const auto& directory : options.directories) {
+            given.push_back(kelcore::filesupport::Dir(directory).FullPath());
+        }
+        for (const auto& locator : vst3::CollectVST3PluginsIn(given)) {
+            const bool known = static_cast<bool>(catalogue.FindPluginInfo(locator));
+            if ((options.rescan || !known) && seen.insert(locator).second) {
+                candidates.push_back(locator);
+            }
         }
     }
     return candidates;
