@@ -51,6 +51,36 @@ TEST_F(KafhScan, BansTheModulesThatCrashOrHangAndCataloguesTheRest)
     EXPECT_LT(again.seconds, 4.0);
 }
 
+#ifdef KAFH_TESTPLUGINS_VST3_DIR
+TEST_F(KafhScan, Vst3BundlesInGivenFoldersAreScannedAndTheHostileOnesBanned)
+{
+    const std::string hostile = KAFH_TESTPLUGINS_VST3_HOSTILE_DIR;
+    // Only VST 3 is asked for: the VST 2 folder given as well contributes nothing.
+    const auto scan = Kafh({"scan", "--tech", "vst3", "--dir", KAFH_TESTPLUGINS_VST3_DIR, "--dir", hostile, "--dir",
+                            KAFH_TESTPLUGINS_VST2_DIR, "--timeout", "5"},
+                           120);
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    for (const auto& line : std::vector<std::string>{
+             "2 banned", "banned  " + hostile + "/KafhVst3CrashEntry.vst3: crashed",
+             "banned  " + hostile + "/KafhVst3HangEntry.vst3: hung",
+             "added   " KAFH_TESTPLUGINS_VST3_DIR "/KafhVst3Multi.vst3"}) {
+        EXPECT_NE(scan.out.find(line), std::string::npos) << line << "\n" << scan.out;
+    }
+    EXPECT_EQ(scan.out.find(".so"), std::string::npos) << scan.out;
+    EXPECT_LT(scan.seconds, 25.0);
+    EXPECT_EQ(Kafh({"banned"}).out,
+              hostile + "/KafhVst3CrashEntry.vst3\n" + hostile + "/KafhVst3HangEntry.vst3\n");
+    const auto ids = ListedIds();
+    for (const char* id : {"3:314d664b 100 0 1", "3:314d664b 200 0 1", "3:534d664b 0 0 1"}) {
+        EXPECT_EQ(ids.count(id), 1u) << id;
+    }
+    EXPECT_EQ(ids.count("2:1264994158 KafhGain"), 0u);
+    // Created by its ID in the child that shows it, like any catalogued filter.
+    const auto info = Kafh({"info", "3:314d664b 100 0 1"});
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+}
+#endif
+
 TEST_F(KafhScan, BanUnbanRescanAndRemovedFilesKeepTheCatalogueInStep)
 {
     const auto plugins = mFolder / "plugins";
