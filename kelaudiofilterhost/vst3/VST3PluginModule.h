@@ -26,7 +26,8 @@ public:
     bool Load() override;
     /// Releases the factory and calls ModuleExit; nothing when not loaded.
     void Unload() override;
-    /// Not made by the module yet: always empty.
+    /// A new filter of the class the component ID names; null when the ID is unreadable, the class is
+    /// unknown or not an audio class, or its component cannot be made.
     boost::intrusive_ptr<AudioFilter> CreateAudioFilter(UTF16String componentID) override;
     /// The module's record and the component IDs of its "Audio Module Class" classes; null (and no
     /// IDs) without a factory, without classes or when banned statically.
