@@ -95,7 +95,8 @@ bool AudioFileReader::Open(const std::filesystem::path& path, std::string& error
     mPath = path;
     std::error_code status;
     if (!std::filesystem::exists(path, status)) {
-        error = "cannot read " + FileText(path) + ": no such file";
+        // A link loop or an unreadable folder on the way says so rather than "no such file".
+        error = "cannot read " + FileText(path) + ": " + (status ? status.message() : "no such file");
         return false;
     }
     if (std::filesystem::is_directory(path, status)) {

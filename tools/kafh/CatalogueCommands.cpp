@@ -128,7 +128,7 @@ bool EndsWithIgnoringCase(const UTF16String& text, std::u16string_view suffix)
 bool ParseLocator(const std::string& text, PluginLocator& locator, std::string& error)
 {
     // The library's strings cannot hold such a path faithfully: it would be stored mangled.
-    if (!IsValidUtf8(text)) {
+    if (!kelcore::IsValidUtf8(text)) {
         error = "locator " + Quoted(text) + ": the path is not valid UTF-8, which kafh cannot store";
         return false;
     }

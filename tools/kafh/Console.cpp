@@ -90,16 +90,21 @@ std::size_t Utf8SequenceLength(std::string_view text)
 
 } // namespace
 
-bool IsValidUtf8(std::string_view text)
+std::string WhyNotARegularFile(const std::filesystem::path& path)
 {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto length = Utf8SequenceLength(text.substr(i));
-        if (length == 0) {
-            return false;
-        }
-        i += length;
+    std::error_code status;
+    const auto type = std::filesystem::status(path, status).type();
+    if (type == std::filesystem::file_type::regular) {
+        return {};
     }
-    return true;
+    if (type == std::filesystem::file_type::not_found) {
+        return "no such file";
+    }
+    if (type == std::filesystem::file_type::directory) {
+        return "it is a folder";
+    }
+    // A link loop or an unreadable folder on the way says so; a FIFO or device is no file to read.
+    return status ? status.message() : "not a regular file";
 }
 
 std::string DisplayText(std::string_view text)

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -28,8 +29,9 @@ void Warn(std::string_view message);
 /// become visible escapes ("\r", "\x1b"), so no text can move the cursor or break a line.
 std::string DisplayText(std::string_view text);
 
-/// Whether the text is well-formed UTF-8 (no stray, overlong or surrogate sequences).
-bool IsValidUtf8(std::string_view text);
+/// Why the path cannot be read as a file ("no such file", "it is a folder", a link loop's text, ...);
+/// empty when it is a regular file.
+std::string WhyNotARegularFile(const std::filesystem::path& path);
 
 /// How many entries of a long list (programs, parameters) a display shows before "... and N more".
 inline constexpr std::size_t kDisplayedListEntries = 100;

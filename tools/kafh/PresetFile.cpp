@@ -81,9 +81,8 @@ bool SavePresetFile(kelaudiofilterhost::AudioFilter& filter, const std::filesyst
 
 bool LoadPresetFile(kelaudiofilterhost::AudioFilter& filter, const std::filesystem::path& path, std::string& error)
 {
-    std::error_code status;
-    if (!std::filesystem::is_regular_file(path, status)) {
-        error = "cannot read preset " + FileText(path) + ": no such file";
+    if (const auto why = WhyNotARegularFile(path); !why.empty()) {
+        error = "cannot read preset " + FileText(path) + ": " + why;
         return false;
     }
     PropList list;
