@@ -311,26 +311,7 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::SetUpController()
     gate.Call("IEditController::setComponentHandler", [&]() KAFH_VST3_PLUGIN_CALL {
         return mEditController->setComponentHandler(handler);
     }, tresult{kInternalError});
-    Vst::IConnectionPoint* processorPoint = ProcessorConnectionPoint(gate);
-    Vst::IConnectionPoint* controllerPoint = nullptr;
-    gate.Call("IEditController::queryInterface", [&]() KAFH_VST3_PLUGIN_CALL {
-        return mEditController->queryInterface(Vst::IConnectionPoint::iid, reinterpret_cast<void**>(&controllerPoint));
-    }, tresult{kNoInterface});
-    if (processorPoint != nullptr && controllerPoint != nullptr) {
-        gate.Call("IConnectionPoint::connect", [&]() KAFH_VST3_PLUGIN_CALL {
-            return processorPoint->connect(controllerPoint);
-        }, tresult{kInternalError});
-        gate.Call("IConnectionPoint::connect", [&]() KAFH_VST3_PLUGIN_CALL {
-            return controllerPoint->connect(processorPoint);
-        }, tresult{kInternalError});
-        mConnected = true;
-    }
-    if (processorPoint != nullptr) {
-        gate.Run("IConnectionPoint::release", [&]() KAFH_VST3_PLUGIN_CALL { processorPoint->release(); });
-    }
-    if (controllerPoint != nullptr) {
-        gate.Run("IConnectionPoint::release", [&]() KAFH_VST3_PLUGIN_CALL { controllerPoint->release(); });
-    }
+    mConnected = LinkConnectionPoints(gate, true);
     if (mComponent != nullptr) {
         auto* stream = new VST3MemoryStream();
         const auto saved = gate.Call("IComponent::getState", [&]() KAFH_VST3_PLUGIN_CALL {
@@ -388,26 +369,35 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::BuildIOConfiguration()
 
 KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::Disconnect()
 {
-    const VST3PluginGate gate(mModulePath, "~VST3AudioFilter");
+    LinkConnectionPoints(VST3PluginGate(mModulePath, "~VST3AudioFilter"), false);
+}
+
+// Connects (or disconnects) the processor's and the controller's connection points both ways; true
+// when both exist.
+KAFH_VST3_PLUGIN_CALL bool VST3AudioFilter::LinkConnectionPoints(const VST3PluginGate& gate, bool connect)
+{
     Vst::IConnectionPoint* processorPoint = ProcessorConnectionPoint(gate);
     Vst::IConnectionPoint* controllerPoint = nullptr;
     gate.Call("IEditController::queryInterface", [&]() KAFH_VST3_PLUGIN_CALL {
         return mEditController->queryInterface(Vst::IConnectionPoint::iid, reinterpret_cast<void**>(&controllerPoint));
     }, tresult{kNoInterface});
-    if (processorPoint != nullptr && controllerPoint != nullptr) {
-        gate.Call("IConnectionPoint::disconnect", [&]() KAFH_VST3_PLUGIN_CALL {
-            return processorPoint->disconnect(controllerPoint);
-        }, tresult{kInternalError});
-        gate.Call("IConnectionPoint::disconnect", [&]() KAFH_VST3_PLUGIN_CALL {
-            return controllerPoint->disconnect(processorPoint);
-        }, tresult{kInternalError});
+    const bool both = processorPoint != nullptr && controllerPoint != nullptr;
+    if (both) {
+        const char* call = connect ? "IConnectionPoint::connect" : "IConnectionPoint::disconnect";
+        const auto link = [&](Vst::IConnectionPoint* from, Vst::IConnectionPoint* to) KAFH_VST3_PLUGIN_CALL {
+            gate.Call(call, [&]() KAFH_VST3_PLUGIN_CALL {
+                return connect ? from->connect(to) : from->disconnect(to);
+            }, tresult{kInternalError});
+        };
+        link(processorPoint, controllerPoint);
+        link(controllerPoint, processorPoint);
     }
-    if (processorPoint != nullptr) {
-        gate.Run("IConnectionPoint::release", [&]() KAFH_VST3_PLUGIN_CALL { processorPoint->release(); });
+    for (Vst::IConnectionPoint* point : {processorPoint, controllerPoint}) {
+        if (point != nullptr) {
+            gate.Run("IConnectionPoint::release", [&]() KAFH_VST3_PLUGIN_CALL { point->release(); });
+        }
     }
-    if (controllerPoint != nullptr) {
-        gate.Run("IConnectionPoint::release", [&]() KAFH_VST3_PLUGIN_CALL { controllerPoint->release(); });
-    }
+    return both;
 }
 
 KAFH_VST3_PLUGIN_CALL VST3AudioFilter::~VST3AudioFilter()

@@ -83,6 +83,7 @@ private:
     void SetUpController();
     void BuildIOConfiguration();
     void Disconnect();
+    bool LinkConnectionPoints(const VST3PluginGate& gate, bool connect);
     /// The processor's connection point (one reference), else the component's; null when neither has one.
     Steinberg::Vst::IConnectionPoint* ProcessorConnectionPoint(const VST3PluginGate& gate);
 
