@@ -2,25 +2,22 @@
 #include "kelaudiofilterhost/vst2/VSTDispatcherBase.h"
 
 #include "kelaudiofilterhost/services/PluginCallTrail.h"
+#include "kelaudiofilterhost/services/PluginGuard.h"
 #include "kelaudiofilterhost/services/Trace.h"
 #include "kelaudiofilterhost/vst2/VSTStrings.h"
 
-#include <cxxabi.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <exception>
-#include <mutex>
-#include <set>
 #include <string>
-#include <typeinfo>
 
 namespace kelaudiofilterhost::vst {
 
 namespace {
 
 using kelcore::debug::TraceSite;
+using kelcore::Demangle;
+using kelcore::DescribeCurrentException;
+using kelcore::TraceModule;
 
 TraceSite sDispatchSite("VSTAudioFilter::Dispatch", 5);
 TraceSite sProcessSite("VSTAudioFilter::Process", 5);
@@ -48,45 +45,6 @@ constexpr const char* kOpcodeNames[] = {
     "effSetTotalSampleToProcess", "effSetPanLaw", "effBeginLoadBank", "effBeginLoadProgram",
     "effSetProcessPrecision", "effGetNumMidiInputChannels", "effGetNumMidiOutputChannels"};
 static_assert(std::size(kOpcodeNames) == 80);
-
-std::string Demangle(const char* name)
-{
-    if (name == nullptr) {
-        return "an exception";
-    }
-    int status = 0;
-    char* readable = ::abi::__cxa_demangle(name, nullptr, nullptr, &status);
-    std::string text = status == 0 && readable != nullptr ? readable : name;
-    std::free(readable);
-    return text;
-}
-
-/// What was thrown: "std::runtime_error: text". Only inside a catch handler.
-std::string DescribeCurrentException()
-{
-    const std::type_info* type = ::abi::__cxa_current_exception_type();
-    std::string text = Demangle(type != nullptr ? type->name() : nullptr);
-    try {
-        throw;
-    } catch (const std::exception& error) {
-        text += ": ";
-        text += error.what();
-    } catch (...) {
-        // Not a standard exception: its type is all there is to say.
-    }
-    return text;
-}
-
-void Emit(TraceSite& site, const char* modulePath, std::string_view message)
-{
-    if (site.IsEnabled()) {
-        std::string line = "\"";
-        line += modulePath;
-        line += "\": ";
-        line += message;
-        site.Write(line);
-    }
-}
 
 } // namespace
 
@@ -162,7 +120,7 @@ struct VSTDispatcherBase::AudioFaults {
 };
 
 VSTDispatcherBase::VSTDispatcherBase(abi::AEffect* effect, const UTF16String& modulePath, bool audioCalls)
-    : mEffect(effect), mModulePath(InternModulePath(modulePath)),
+    : mEffect(effect), mModulePath(kelcore::InternModulePath(modulePath)),
       mAudioFaults(audioCalls ? std::make_unique<AudioFaults>() : nullptr)
 {
 }
@@ -182,14 +140,6 @@ const char* VSTDispatcherBase::GetOpcodeName(std::int32_t opcode)
                : "dispatcher";
 }
 
-const char* VSTDispatcherBase::InternModulePath(const UTF16String& modulePath)
-{
-    static std::mutex mutex;
-    static std::set<std::string, std::less<>> paths; // nodes never move, so the texts stay where they are
-    const std::lock_guard lock(mutex);
-    return paths.insert(kelcore::UTF16to8(modulePath)).first->c_str();
-}
-
 std::intptr_t VSTDispatcherBase::Dispatch(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* ptr,
                                           float opt) const
 {
@@ -202,7 +152,7 @@ std::intptr_t VSTDispatcherBase::Dispatch(std::int32_t opcode, std::int32_t inde
         const kelcore::trail::CallScope scope(mModulePath, name);
         return mEffect->dispatcher(mEffect, opcode, index, value, ptr, opt);
     } catch (...) {
-        Emit(sDispatchSite, mModulePath,
+        TraceModule(sDispatchSite, mModulePath,
              std::string(name) + " (" + std::to_string(opcode) + ") threw " + DescribeCurrentException());
     }
     return 0;
@@ -270,7 +220,7 @@ float VSTDispatcherBase::GetParameter(std::int32_t index) const
 abi::AEffect* VSTDispatcherBase::CallEntryPoint(abi::PluginEntryProc entryPoint, const char* entryName,
                                                 abi::AudioMasterCallback host, const UTF16String& modulePath)
 {
-    const char* path = InternModulePath(modulePath);
+    const char* path = kelcore::InternModulePath(modulePath);
     if (entryPoint == nullptr) {
         return nullptr;
     }
@@ -278,7 +228,7 @@ abi::AEffect* VSTDispatcherBase::CallEntryPoint(abi::PluginEntryProc entryPoint,
         const kelcore::trail::CallScope scope(path, entryName);
         return entryPoint(host);
     } catch (...) {
-        Emit(sEntrySite, path, std::string(entryName) + " threw " + DescribeCurrentException());
+        TraceModule(sEntrySite, path, std::string(entryName) + " threw " + DescribeCurrentException());
     }
     return nullptr;
 }
@@ -286,16 +236,8 @@ abi::AEffect* VSTDispatcherBase::CallEntryPoint(abi::PluginEntryProc entryPoint,
 void VSTDispatcherBase::RecordAudioThrow(AudioFault fault, long long index) const
 {
     // Inside the guard's handler: the exception is still alive, so its text can be copied out.
-    const std::type_info* type = ::abi::__cxa_current_exception_type();
-    const char* what = nullptr;
-    try {
-        throw;
-    } catch (const std::exception& error) {
-        what = error.what();
-    } catch (...) {
-        // Not a standard exception: the type is recorded.
-    }
-    RecordAudioFault(fault, type != nullptr ? type->name() : nullptr, what != nullptr ? what : "", index, 0);
+    const kelcore::ThrownException thrown = kelcore::GetCurrentException();
+    RecordAudioFault(fault, thrown.type, thrown.what != nullptr ? thrown.what : "", index, 0);
 }
 
 void VSTDispatcherBase::RecordAudioFault(AudioFault fault, const char* type, const char* what, long long first,
@@ -303,7 +245,7 @@ void VSTDispatcherBase::RecordAudioFault(AudioFault fault, const char* type, con
 {
     const auto& kind = kAudioFaultKinds[static_cast<int>(fault)];
     if (!mAudioFaults) {
-        Emit(*kind.site, mModulePath, FormatAudioFault(kind, type, what, first, second, 1));
+        TraceModule(*kind.site, mModulePath, FormatAudioFault(kind, type, what, first, second, 1));
         return;
     }
     auto& record = mAudioFaults->records[static_cast<int>(fault)];
@@ -347,7 +289,7 @@ void VSTDispatcherBase::ReportAudioFaults() const
             second = record.second.load();
         }
         const std::uint32_t times = record.count.exchange(0);
-        Emit(*kAudioFaultKinds[i].site, mModulePath,
+        TraceModule(*kAudioFaultKinds[i].site, mModulePath,
              FormatAudioFault(kAudioFaultKinds[i], type, what, first, second, times));
     }
 }
@@ -367,7 +309,7 @@ bool VSTDispatcherBase::HasEffectMagic() const
         return true;
     }
     if (mEffect != nullptr) {
-        Emit(sMisbehaviourSite, mModulePath,
+        TraceModule(sMisbehaviourSite, mModulePath,
              "HasEffectMagic: the entry point returned an effect with magic " + std::to_string(mEffect->magic) +
                  " instead of " + std::to_string(abi::kEffectMagic));
     }
@@ -379,7 +321,7 @@ bool VSTDispatcherBase::HasChannelCountsWithin(int maximum) const
     if (mEffect == nullptr || (mEffect->numInputs <= maximum && mEffect->numOutputs <= maximum)) {
         return true;
     }
-    Emit(sMisbehaviourSite, mModulePath,
+    TraceModule(sMisbehaviourSite, mModulePath,
          "HasChannelCountsWithin: " + std::to_string(mEffect->numInputs) + " inputs and " +
              std::to_string(mEffect->numOutputs) + " outputs; at most " + std::to_string(maximum) +
              " are supported");
@@ -428,7 +370,7 @@ int VSTDispatcherBase::ProgramCountInRange() const
         return 0;
     }
     if (mEffect->numPrograms < 0) {
-        Emit(sMisbehaviourSite, mModulePath,
+        TraceModule(sMisbehaviourSite, mModulePath,
              "ProgramCountInRange: numPrograms " + std::to_string(mEffect->numPrograms) + " is negative; read as 0");
         return 0;
     }
@@ -441,7 +383,7 @@ int VSTDispatcherBase::LatencyInRange() const
         return 0;
     }
     if (mEffect->initialDelay < 0) {
-        Emit(sMisbehaviourSite, mModulePath,
+        TraceModule(sMisbehaviourSite, mModulePath,
              "LatencyInRange: initialDelay " + std::to_string(mEffect->initialDelay) + " is negative; read as 0");
         return 0;
     }
@@ -453,7 +395,7 @@ bool VSTDispatcherBase::IsStringTerminated(const char* buffer, std::size_t maxLe
     if (::strnlen(buffer, maxLength) < maxLength) {
         return true;
     }
-    Emit(sMisbehaviourSite, mModulePath,
+    TraceModule(sMisbehaviourSite, mModulePath,
          std::string("IsStringTerminated: ") + GetOpcodeName(opcode) + " wrote " + std::to_string(maxLength) +
              " bytes without a terminating zero; the text is cut there");
     return false;
@@ -465,7 +407,7 @@ bool VSTDispatcherBase::IsChunkSane(const void* chunk, std::intptr_t size, std::
         return true;
     }
     if (size != 0 || chunk != nullptr) {
-        Emit(sMisbehaviourSite, mModulePath,
+        TraceModule(sMisbehaviourSite, mModulePath,
              "IsChunkSane: effGetChunk gave " + std::to_string(size) + " bytes at " +
                  (chunk != nullptr ? "a buffer" : "no buffer") + "; not stored");
     }
@@ -476,7 +418,7 @@ bool VSTDispatcherBase::IsArrangementSane(const abi::VstSpeakerArrangement* arra
                                           const char* side) const
 {
     if (arrangement == nullptr || arrangement->numChannels < 1) {
-        Emit(sMisbehaviourSite, mModulePath,
+        TraceModule(sMisbehaviourSite, mModulePath,
              std::string("IsArrangementSane: effGetSpeakerArrangement gave ") +
                  (arrangement == nullptr ? std::string("no ") + side + " arrangement"
                                          : std::string("an ") + side + " arrangement of " +
@@ -484,7 +426,7 @@ bool VSTDispatcherBase::IsArrangementSane(const abi::VstSpeakerArrangement* arra
         return false;
     }
     if (arrangement->numChannels > maximum) {
-        Emit(sMisbehaviourSite, mModulePath,
+        TraceModule(sMisbehaviourSite, mModulePath,
              std::string("IsArrangementSane: effGetSpeakerArrangement gave an ") + side + " arrangement of " +
                  std::to_string(arrangement->numChannels) + " channels; only the first " + std::to_string(maximum) +
                  " are read");
@@ -507,7 +449,7 @@ bool VSTDispatcherBase::IsShellListRunaway(int listed, int maximum) const
     if (listed < maximum) {
         return false;
     }
-    Emit(sMisbehaviourSite, mModulePath,
+    TraceModule(sMisbehaviourSite, mModulePath,
          "IsShellListRunaway: effShellGetNextPlugin listed " + std::to_string(listed) +
              " effects without ending the list; cut off there");
     return true;

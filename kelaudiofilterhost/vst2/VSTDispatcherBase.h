@@ -85,9 +85,6 @@ public:
 
     /// The name of a dispatcher opcode ("effGetChunk"); "opcode" for one not in the table.
     static const char* GetOpcodeName(std::int32_t opcode);
-    /// A stable UTF-8 copy of a module path, kept for the life of the process (modules stay mapped that
-    /// long, so effects may call in until then).
-    static const char* InternModulePath(const UTF16String& modulePath);
 
 protected:
     abi::AEffect* mEffect;

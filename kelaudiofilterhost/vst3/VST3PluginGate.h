@@ -71,10 +71,6 @@ public:
     const char* GetModulePath() const { return mModulePath; }
     const char* GetCategory() const { return mCategory; }
 
-    /// A stable UTF-8 copy of a module path, kept for the life of the process (modules stay mapped
-    /// that long, and the trail may point at it until then).
-    static const char* InternModulePath(const UTF16String& modulePath);
-
 private:
     /// Traces the exception being handled; only inside a catch handler.
     void ReportThrow(const char* call) const;
