@@ -4,6 +4,7 @@
 #include "kelaudiofilterhost/services/Trace.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <utility>
@@ -34,6 +35,15 @@ bool NameEndsWith(const std::filesystem::path& path, std::u16string_view suffix)
         }
     }
     return true;
+}
+
+// The category is the caller's, so the site cannot be the macro's static one.
+void TraceSkipped(const char* traceCategory, const UTF8String& message)
+{
+    kelcore::debug::TraceSite site(traceCategory, 5);
+    if (site.IsEnabled()) {
+        site.Write(message);
+    }
 }
 
 } // namespace
@@ -184,6 +194,50 @@ std::vector<PluginLocator> PluginTechnology::CollectModuleFiles(const Dir& root,
                        std::make_move_iterator(subDirectories.end()));
     }
     return result;
+}
+
+std::optional<std::vector<UTF16String>> PluginTechnology::GetSearchPathVariable(const char* variable,
+                                                                                const char* traceCategory)
+{
+    const char* list = std::getenv(variable);
+    if (list == nullptr) {
+        return std::nullopt;
+    }
+    std::vector<UTF16String> directories;
+    std::string_view rest(list);
+    while (!rest.empty()) {
+        const auto colon = rest.find(':');
+        const auto entry = rest.substr(0, colon);
+        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+        if (entry.empty()) {
+            continue;
+        }
+        // Would be stored mangled (U+FFFD) and name another directory.
+        if (!kelcore::IsValidUtf8(entry)) {
+            TraceSkipped(traceCategory,
+                         UTF8String(variable) + " entry \"" + UTF8String(entry) + "\" is not UTF-8; skipped");
+            continue;
+        }
+        auto directory = Dir(kelcore::UTF8to16(entry)).FullPath();
+        if (std::find(directories.begin(), directories.end(), directory) == directories.end()) {
+            directories.push_back(std::move(directory));
+        }
+    }
+    return directories;
+}
+
+UTF16String PluginTechnology::GetHomeSubfolder(std::string_view folderName, const char* traceCategory)
+{
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == 0) {
+        return {};
+    }
+    if (!kelcore::IsValidUtf8(home)) {
+        TraceSkipped(traceCategory, "HOME \"" + UTF8String(home) + "\" is not UTF-8; its " + UTF8String(folderName) +
+                                        " folder skipped");
+        return {};
+    }
+    return Dir(Dir(kelcore::UTF8to16(home)), kelcore::UTF8to16(folderName)).FullPath();
 }
 
 } // namespace kelaudiofilterhost

@@ -10,6 +10,7 @@
 #include <boost/intrusive_ptr.hpp>
 #include <boost/signals2/signal.hpp>
 
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -71,6 +72,15 @@ public:
     static std::vector<PluginLocator> CollectModuleFiles(const kelcore::filesupport::Dir& root, TechnologyType type,
                                                          std::u16string_view suffix, bool bundleDirectories,
                                                          const boost::function<bool(const PluginLocator&)>& skip = {});
+
+    /// The entries of the colon-separated directory list in the environment variable, as full paths in
+    /// order, each once; empty entries skipped, and entries that are not valid UTF-8 skipped with a trace
+    /// line of traceCategory. Nothing when the variable is unset.
+    static std::optional<std::vector<UTF16String>> GetSearchPathVariable(const char* variable,
+                                                                         const char* traceCategory);
+    /// The full path of folderName in HOME's folder; empty when HOME is unset or empty, and (with a
+    /// trace line of traceCategory) when it is not valid UTF-8.
+    static UTF16String GetHomeSubfolder(std::string_view folderName, const char* traceCategory);
 
 private:
     void Notify(const std::vector<UTF16String>& added, const std::vector<UTF16String>& removed);

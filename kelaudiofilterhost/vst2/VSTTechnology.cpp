@@ -40,24 +40,11 @@ const StaticRegistration sRegistration;
 std::vector<UTF16String> GetDefaultVSTDirectories()
 {
     std::vector<UTF16String> directories;
-    if (const char* list = std::getenv("VST_PATH"); list != nullptr) {
-        std::string_view rest(list);
-        while (!rest.empty()) {
-            const auto colon = rest.find(':');
-            const auto entry = rest.substr(0, colon);
-            rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
-            if (entry.empty()) {
-                continue;
-            }
-            // Would be stored mangled (U+FFFD) and name another directory.
-            if (!kelcore::IsValidUtf8(entry)) {
-                KAFH_TRACE("VST", 5, "VST_PATH entry \"" << entry << "\" is not UTF-8; skipped");
-                continue;
-            }
-            const Dir dir(kelcore::UTF8to16(entry));
-            if (dir.Exists()) {
-                AddIfNew(directories, dir.FullPath());
-            }
+    const auto fromVariable = PluginTechnology::GetSearchPathVariable("VST_PATH", "VST");
+    for (const auto& entry : fromVariable.value_or(std::vector<UTF16String>())) {
+        const Dir dir(entry);
+        if (dir.Exists()) {
+            AddIfNew(directories, dir.FullPath());
         }
     }
     for (const char16_t* system : {u"/usr/lib/vst", u"/usr/lib/lxvst", u"/usr/local/lib/vst", u"/usr/local/lib/lxvst"}) {
@@ -66,13 +53,8 @@ std::vector<UTF16String> GetDefaultVSTDirectories()
             AddIfNew(directories, dir.FullPath());
         }
     }
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && !kelcore::IsValidUtf8(home)) {
-        KAFH_TRACE("VST", 5, "HOME \"" << home << "\" is not UTF-8; its .vst folder skipped");
-        home = nullptr;
-    }
-    if (home != nullptr && *home != 0) {
-        const auto own = Dir(Dir(kelcore::UTF8to16(home)), u".vst").FullPath();
+    const auto own = PluginTechnology::GetHomeSubfolder(".vst", "VST");
+    if (!own.empty()) {
         bool listed = false;
         for (const auto& known : directories) {
             listed = listed || kelcore::EqualIgnoringAsciiCase(known, own);

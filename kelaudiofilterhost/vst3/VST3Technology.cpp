@@ -61,32 +61,12 @@ const StaticRegistration sRegistration;
 std::vector<UTF16String> GetDefaultVST3Directories()
 {
     std::vector<UTF16String> directories;
-    if (const char* list = std::getenv("VST3_PATH"); list != nullptr) {
-        // Set means exactly these folders, even when none is usable.
-        std::string_view rest(list);
-        while (!rest.empty()) {
-            const auto colon = rest.find(':');
-            const auto entry = rest.substr(0, colon);
-            rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
-            if (entry.empty()) {
-                continue;
-            }
-            // Would be stored mangled (U+FFFD) and name another directory.
-            if (!kelcore::IsValidUtf8(entry)) {
-                KAFH_TRACE("VST3", 5, "VST3_PATH entry \"" << entry << "\" is not UTF-8; skipped");
-                continue;
-            }
-            AddIfNew(directories, Dir(kelcore::UTF8to16(entry)).FullPath());
-        }
-        return directories;
+    // Set means exactly these folders, even when none is usable.
+    if (auto listed = PluginTechnology::GetSearchPathVariable("VST3_PATH", "VST3")) {
+        return *listed;
     }
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && !kelcore::IsValidUtf8(home)) {
-        KAFH_TRACE("VST3", 5, "HOME \"" << home << "\" is not UTF-8; its .vst3 folder skipped");
-        home = nullptr;
-    }
-    if (home != nullptr && *home != 0) {
-        AddIfNew(directories, Dir(Dir(kelcore::UTF8to16(home)), u".vst3").FullPath());
+    if (auto own = PluginTechnology::GetHomeSubfolder(".vst3", "VST3"); !own.empty()) {
+        directories.push_back(own);
     }
     AddIfNew(directories, u"/usr/lib/vst3");
     AddIfNew(directories, u"/usr/local/lib/vst3");
