@@ -1,109 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kelaudiofilterhost/vst2/VSTScanContext.h"
 
-#include "kelaudiofilterhost/catalogue/AudioFilterDescriptorManager.h"
-#include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
 #include "kelaudiofilterhost/framework/AudioFilter.h"
-#include "kelaudiofilterhost/services/File.h"
-#include "kelaudiofilterhost/services/Trace.h"
+#include "kelaudiofilterhost/vst2/VSTPluginModule.h"
 
 namespace kelaudiofilterhost::vst {
 
-namespace {
+VSTScanContext::VSTScanContext() : ModuleScanContextBase("VSTScanContext::ScanNextPlugin", u"Plug-Ins/VST", true) {}
 
-// Modules in the application's own folder are catalogued as the application's plug-ins.
-bool IsInApplicationFolder(const UTF16String& modulePath)
+boost::intrusive_ptr<PluginModule> VSTScanContext::LoadModule(const UTF16String& path)
 {
-    const auto folder = kelcore::filesupport::File(modulePath).Parent().FullPath();
-    const auto own = kelcore::filesupport::Dir(kelcore::filesupport::Dir::AppDir(), u"Plug-Ins/VST").FullPath();
-    return kelcore::EqualIgnoringAsciiCase(folder, own);
+    return GetOrLoadModule(path);
 }
 
-} // namespace
-
-VSTScanContext::VSTScanContext() = default;
-
-VSTScanContext::~VSTScanContext()
+boost::intrusive_ptr<AudioFilterDescriptor> VSTScanContext::DescribeFilter(PluginModule& module,
+                                                                           const UTF16String& componentID,
+                                                                           const PluginLocator& locator,
+                                                                           bool applicationPlugin)
 {
-    ReleaseModule();
-}
-
-void VSTScanContext::ReleaseModule()
-{
-    if (mModule) {
-        mModule->Unload();
-        mModule.reset();
-    }
-}
-
-void VSTScanContext::BeginScan(const std::vector<PluginLocator>& locators)
-{
-    mLocators = locators;
-    mLocatorIndex = 0;
-    mModuleInfo.reset();
-    mComponentIDs.clear();
-    mDescriptors.clear();
-    mComponentIndex = 0;
-    mModule.reset();
-}
-
-bool VSTScanContext::GetCurrentPlugin(PluginLocator& locator, UTF16String& progressSuffix, std::uint32_t& index) const
-{
-    if (mLocatorIndex >= mLocators.size()) {
-        return false;
-    }
-    locator = mLocators[mLocatorIndex];
-    if (mComponentIDs.size() < 2) {
-        progressSuffix.clear();
-    } else {
-        progressSuffix = u" (" + kelcore::NumberToString(mComponentIndex + 1) + u"/" +
-                         kelcore::NumberToString(static_cast<std::uint32_t>(mComponentIDs.size())) + u")";
-    }
-    index = mLocatorIndex;
-    return true;
-}
-
-bool VSTScanContext::ScanNextPlugin()
-{
-    if (!mModule && mLocatorIndex < mLocators.size()) {
-        ReleaseModule();
-        const auto& path = mLocators[mLocatorIndex].GetPath();
-        mModule = GetOrLoadModule(path);
-        if (mModule) {
-            mComponentIDs.clear();
-            mModuleInfo = mModule->GetPluginInfo(mComponentIDs);
-        } else {
-            KAFH_TRACE("VSTScanContext::ScanNextPlugin", 5, "\"" << path << "\": cannot be loaded");
-        }
-    }
-    if (mLocatorIndex < mLocators.size()) {
-        const auto& locator = mLocators[mLocatorIndex];
-        if (!mComponentIDs.empty() && mComponentIndex < mComponentIDs.size() && mModule) {
-            auto filter = mModule->CreateAudioFilter(mComponentIDs[mComponentIndex]);
-            if (filter) {
-                auto descriptor = filter->CreateFilterDescriptor(locator, IsInApplicationFolder(locator.GetPath()));
-                if (descriptor) {
-                    mDescriptors.push_back(descriptor);
-                }
-            }
-        }
-        ++mComponentIndex;
-        if (mComponentIndex >= mComponentIDs.size()) {
-            if (mModuleInfo) {
-                PluginModuleInfoManager::GetInstance().AddPluginModuleInfo(mModuleInfo);
-                for (const auto& descriptor : mDescriptors) {
-                    AudioFilterDescriptorManager::GetInstance().AddAudioFilterDescriptor(descriptor);
-                }
-            }
-            mModuleInfo.reset();
-            mComponentIDs.clear();
-            mDescriptors.clear();
-            ReleaseModule();
-            ++mLocatorIndex;
-            mComponentIndex = 0;
-        }
-    }
-    return mLocatorIndex < mLocators.size();
+    auto filter = module.CreateAudioFilter(componentID);
+    return filter ? filter->CreateFilterDescriptor(locator, applicationPlugin) : nullptr;
 }
 
 } // namespace kelaudiofilterhost::vst
