@@ -62,6 +62,19 @@ UTF16String PluginModule::GetLocaleIdentifier()
     return sLocale;
 }
 
+std::int32_t PluginModule::GetLocaleCode()
+{
+    static const std::pair<const char16_t*, std::int32_t> kCodes[] = {
+        {u"de_DE", 1}, {u"fr_FR", 2}, {u"ja_JP", 3}, {u"es_ES", 4}, {u"it_IT", 5}, {u"ko_KR", 6}};
+    const UTF16String locale = GetLocaleIdentifier();
+    for (const auto& [identifier, code] : kCodes) {
+        if (locale == identifier) {
+            return code;
+        }
+    }
+    return 0;
+}
+
 void PluginModule::SetThemeXML(const UTF8String& themeXML)
 {
     sThemeXML = themeXML;

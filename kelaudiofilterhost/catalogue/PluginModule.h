@@ -7,6 +7,7 @@
 
 #include <boost/intrusive_ptr.hpp>
 
+#include <cstdint>
 #include <vector>
 
 namespace kelaudiofilterhost {
@@ -39,6 +40,9 @@ public:
     /// Process-wide texts handed to plug-ins that ask; set by the application before creating filters.
     static void SetLocaleIdentifier(const UTF16String& locale);
     static UTF16String GetLocaleIdentifier();
+    /// The locale as the number plug-ins are told: "de_DE" 1, "fr_FR" 2, "ja_JP" 3, "es_ES" 4,
+    /// "it_IT" 5, "ko_KR" 6, any other 0.
+    static std::int32_t GetLocaleCode();
     static void SetThemeXML(const UTF8String& themeXML);
     static const UTF8String& GetThemeXML();
 

@@ -34,18 +34,6 @@ const UTF16String& HighCpuComponentID()
     return id;
 }
 
-std::int32_t LocaleCode(const UTF16String& locale)
-{
-    static const std::pair<const char16_t*, std::int32_t> kCodes[] = {
-        {u"de_DE", 1}, {u"fr_FR", 2}, {u"ja_JP", 3}, {u"es_ES", 4}, {u"it_IT", 5}, {u"ko_KR", 6}};
-    for (const auto& [identifier, code] : kCodes) {
-        if (locale == identifier) {
-            return code;
-        }
-    }
-    return 0;
-}
-
 std::intptr_t CopyHostString(void* ptr, const char* text)
 {
     if (ptr != nullptr) {
@@ -138,7 +126,7 @@ std::intptr_t VSTAudioFilter::StaticAudioMasterCallback(abi::AEffect* effect, st
             if (ptr == nullptr) {
                 return 0;
             }
-            const std::int32_t code = LocaleCode(PluginModule::GetLocaleIdentifier());
+            const std::int32_t code = PluginModule::GetLocaleCode();
             std::memcpy(ptr, &code, sizeof code);
             return kVendorSpecificAnswer;
         }

@@ -1,18 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kelaudiofilterhost/vst3/VST3AudioFilter.h"
 
-#include "kelaudiofilterhost/services/ChannelLayouts.h"
+#include "kelaudiofilterhost/catalogue/PluginModule.h"
 #include "kelaudiofilterhost/services/Config.h"
 #include "kelaudiofilterhost/services/Trace.h"
 #include "kelaudiofilterhost/vst3/HostMessage.h"
 #include "kelaudiofilterhost/vst3/VST3Categories.h"
+#include "kelaudiofilterhost/vst3/VST3FieldText.h"
 #include "kelaudiofilterhost/vst3/VST3MemoryStream.h"
 #include "kelaudiofilterhost/vst3/VST3PluginGate.h"
+#include "kelaudiofilterhost/vst3/VST3StateChunk.h"
 
 #include <pluginterfaces/vst/ivstmessage.h>
 
 #include <algorithm>
-#include <bit>
+#include <span>
 #include <cstring>
 #include <vector>
 
@@ -22,85 +24,6 @@ using namespace Steinberg;
 
 namespace {
 
-using kelmediatypes::ChannelLayout;
-
-struct ArrangementRow {
-    Vst::SpeakerArrangement arrangement;
-    const char16_t* name;
-    ChannelLayout (*layout)();
-};
-
-// Bus names and layouts by speaker arrangement; a row without a layout function gets a generic one.
-constexpr ArrangementRow kArrangements[] = {
-    {0x80000, u"Mono", kelmediatypes::CreateMonoChannelLayout},
-    {0x3, u"Stereo", kelmediatypes::CreateStereoChannelLayout},
-    {0x7, u"LRC", kelmediatypes::Create_L_R_C_ChannelLayout},
-    {0xC, u"Stereo (C Lfe)", kelmediatypes::Create_C_LFE_ChannelLayout},
-    {0xF, u"LRC+Lfe", kelmediatypes::Create_L_R_C_LFE_ChannelLayout},
-    {0x30, u"Stereo (Ls Rs)", nullptr},
-    {0x33, u"Quadro", kelmediatypes::CreateQuadraphonicChannelLayout},
-    {0x37, u"5.0", kelmediatypes::Create_L_R_C_Ls_Rs_ChannelLayout},
-    {0x3B, u"Quadro+Lfe", kelmediatypes::Create_L_R_LFE_Ls_Rs_ChannelLayout},
-    {0x3F, u"5.1", kelmediatypes::CreateBroadcast51ChannelLayout},
-    {0xC0, u"Stereo (Lc Rc)", kelmediatypes::Create_Lc_Rc_ChannelLayout},
-    {0xF7, u"7.0 Cine", kelmediatypes::Create_L_R_C_Ls_Rs_Lc_Rc_ChannelLayout},
-    {0xFF, u"7.1 Cine", kelmediatypes::Create7_1ChannelLayout},
-    {0x103, u"LRS", kelmediatypes::Create_L_R_Cs_ChannelLayout},
-    {0x107, u"LRCS", kelmediatypes::Create_L_R_C_Cs_ChannelLayout},
-    {0x10B, u"LRS+Lfe", kelmediatypes::Create_L_R_LFE_Cs_ChannelLayout},
-    {0x10F, u"LRCS+Lfe", kelmediatypes::Create_L_R_C_LFE_Cs_ChannelLayout},
-    {0x137, u"6.0 Cine", kelmediatypes::Create_L_R_C_Ls_Rs_Cs_ChannelLayout},
-    {0x13F, u"6.1 Cine", kelmediatypes::Create_L_R_C_LFE_Ls_Rs_Cs_ChannelLayout},
-    {0x1F7, u"8.0 Cine", kelmediatypes::Create_L_R_C_Ls_Rs_Lc_Rc_Cs_ChannelLayout},
-    {0x1FF, u"8.1 Cine", kelmediatypes::Create_L_R_C_LFE_Ls_Rs_Lc_Rc_Cs_ChannelLayout},
-    {0x600, u"Stereo (Sl Sr)", kelmediatypes::Create_Lsd_Rsd_ChannelLayout},
-    {0x633, u"6.0 Music", kelmediatypes::Create_L_R_Ls_Rs_Lsd_Rsd_ChannelLayout},
-    {0x637, u"7.0 Music", kelmediatypes::Create_L_R_C_Ls_Rs_Lsd_Rsd_ChannelLayout},
-    {0x63B, u"6.1 Music", kelmediatypes::Create_L_R_LFE_Ls_Rs_Lsd_Rsd_ChannelLayout},
-    {0x63F, u"7.1 Music", kelmediatypes::Create_L_R_C_LFE_Ls_Rs_Lsd_Rsd_ChannelLayout},
-    {0x737, u"8.0 Music", kelmediatypes::Create_L_R_C_Ls_Rs_Cs_Lsd_Rsd_ChannelLayout},
-    {0x73F, u"8.1 Music", kelmediatypes::Create_L_R_C_LFE_Ls_Rs_Cs_Lsd_Rsd_ChannelLayout},
-    {0x93F, u"7.1 Cine Top Center", kelmediatypes::Create_VST_7_1_Cine_Top_Center_Layout},
-    {0x213F, u"7.1 Cine Center High", kelmediatypes::Create_VST_7_1_Cine_Center_High_Layout},
-    {0x503F, u"7.1 Cine Front High", kelmediatypes::Create_VST_7_1_Cine_Front_High_Layout},
-    {0x2D033, u"Cube", kelmediatypes::CreateCubeChannelLayout},
-    {0x6F03F, u"10.2", kelmediatypes::CreateVST10_2ChannelLayout},
-    {0x6F0FF, u"12.2", kelmediatypes::CreateVST10_2_PlusChannelLayout},
-    {0xF00000, u"BFormat", kelmediatypes::CreateAmbisonicsBFormatChannelLayout},
-    {0x300003F, u"7.1 Cine Side High", kelmediatypes::Create_VST_7_1_Cine_Side_High_Layout},
-    {0xC00003F, u"7.1 Cine Full Rear", kelmediatypes::Create7_1ItuChannelLayout},
-};
-
-const ArrangementRow* FindArrangement(Vst::SpeakerArrangement arrangement)
-{
-    for (const auto& row : kArrangements) {
-        if (row.arrangement == arrangement) {
-            return &row;
-        }
-    }
-    return nullptr;
-}
-
-/// Text of a fixed-size 16-bit field, up to its terminator or the field's end.
-template <std::size_t N> UTF16String FieldText(const Vst::TChar (&field)[N])
-{
-    std::size_t length = 0;
-    while (length < N && field[length] != 0) {
-        ++length;
-    }
-    return UTF16String(reinterpret_cast<const char16_t*>(field), length);
-}
-
-/// Text of a fixed-size 8-bit field, up to its terminator or the field's end.
-template <std::size_t N> std::string FieldText(const char8 (&field)[N])
-{
-    std::size_t length = 0;
-    while (length < N && field[length] != 0) {
-        ++length;
-    }
-    return std::string(field, length);
-}
-
 bool SameClass(const TUID tuid, const VST3ClassID& classID)
 {
     return ClassIDFromTUID(tuid) == classID;
@@ -108,44 +31,27 @@ bool SameClass(const TUID tuid, const VST3ClassID& classID)
 
 } // namespace
 
+const FUID IVST3QueloVendorSpecificHost::iid(0x7FCBCFCE, 0x2862476A, 0xBFF2219B, 0xCA70789D);
+const FUID IVST3VendorDisplayName::iid(0x872EE790, 0x61B243A2, 0x8DBA33C1, 0xD9262D3E);
+
 const kelcore::Guid& GetVST3FactoryGuid()
 {
     static const kelcore::Guid guid(0xEB0FED8B, 0x7841, 0x4F2B, 0xA6, 0x55, 0xD8, 0xCD, 0xDE, 0xA9, 0xF4, 0x65);
     return guid;
 }
 
-AudioFilterBusDescription MakeVST3BusDescription(Vst::SpeakerArrangement arrangement, int32 busType,
-                                                 const UTF16String& name)
-{
-    const ArrangementRow* row = FindArrangement(arrangement);
-    UTF16String busName = name;
-    if (busName.empty() && row != nullptr) {
-        busName = row->name;
-    }
-    if (busName.empty()) {
-        busName = u"Unknown";
-    }
-    ChannelLayout layout;
-    if (row != nullptr && row->layout != nullptr) {
-        layout = row->layout();
-    } else {
-        layout.resize(static_cast<std::size_t>(std::popcount(static_cast<std::uint64_t>(arrangement))));
-    }
-    return AudioFilterBusDescription(busName, std::move(layout),
-                                     busType != Vst::kMain ? AudioFilterBusDescription::kSideChain
-                                                           : AudioFilterBusDescription::kMain);
-}
-
 VST3AudioFilter::VST3AudioFilter(const UTF16String& modulePath, IPluginFactory* factory,
                                  const PClassInfo& classInfo)
     : AudioFilter(MakeVST3ComponentID(ClassIDFromTUID(classInfo.cid)), UTF16String()),
       mModulePath(modulePath),
+      mGate(modulePath, "VST3AudioFilter"),
       mClassID(ClassIDFromTUID(classInfo.cid)),
-      mFactory(factory)
+      mFactory(factory),
+      mInputChanges(new ParameterChanges()),
+      mOutputChanges(new ParameterChanges())
 {
-    const VST3PluginGate gate(mModulePath, "VST3AudioFilter");
     if (mFactory != nullptr) {
-        gate.Run("IPluginFactory::addRef", [this]() KAFH_VST3_PLUGIN_CALL { mFactory->addRef(); });
+        mGate.Run("IPluginFactory::addRef", [this]() KAFH_VST3_PLUGIN_CALL { mFactory->addRef(); });
         ReadNames(classInfo);
     }
     if (mDisplayName.empty()) {
@@ -160,13 +66,19 @@ VST3AudioFilter::VST3AudioFilter(const UTF16String& modulePath, IPluginFactory* 
         SetUpController();
     }
     SetDisplayName(mDisplayName);
+    BuildParameterInfos();
+    SizeParameterQueues();
     BuildIOConfiguration();
+    FindFactoryPresets();
+    // Pieces of a block go through channels of these when the caller passes none.
+    mSilentChannel.assign(kMaxProcessingBlockSize, 0.0f);
+    mDiscardChannel.assign(kMaxProcessingBlockSize, 0.0f);
+    mProcessorOutputChanges.Resize(kOutputChangeCapacity);
 }
 
-KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::ReadNames(const PClassInfo& classInfo)
+KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::ReadNames(const PClassInfo& /*classInfo*/)
 {
-    (void)classInfo;
-    const VST3PluginGate gate(mModulePath, "VST3AudioFilter");
+    const VST3PluginGate& gate = mGate;
     PFactoryInfo factoryInfo;
     const auto infoResult = gate.Call("IPluginFactory::getFactoryInfo", [&]() KAFH_VST3_PLUGIN_CALL {
         return mFactory->getFactoryInfo(&factoryInfo);
@@ -226,7 +138,7 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::ReadNames(const PClassInfo& classInf
 
 KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::CreateComponent()
 {
-    const VST3PluginGate gate(mModulePath, "VST3AudioFilter");
+    const VST3PluginGate& gate = mGate;
     TUID cid;
     ClassIDToTUID(mClassID, cid);
     const auto created = gate.Call("IPluginFactory::createInstance", [&]() KAFH_VST3_PLUGIN_CALL {
@@ -248,6 +160,7 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::CreateComponent()
         KAFH_TRACE("VST3AudioFilter", 5, "VST3AudioFilter: component initialize failed: " << initialised);
         return;
     }
+    ReadVendorDisplayName();
     gate.Call("IComponent::queryInterface", [&]() KAFH_VST3_PLUGIN_CALL {
         return mComponent->queryInterface(Vst::IAudioProcessor::iid, reinterpret_cast<void**>(&mAudioProcessor));
     }, tresult{kNoInterface});
@@ -282,6 +195,34 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::CreateComponent()
         return mEditController->initialize(host);
     }, tresult{kInternalError});
     mInitialised = controllerInitialised == kResultOk;
+    if (!mInitialised) {
+        KAFH_TRACE("VST3AudioFilter", 5, "VST3AudioFilter: controller initialize failed: " << controllerInitialised);
+    }
+}
+
+// A component may offer a better display name than its class name.
+KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::ReadVendorDisplayName()
+{
+    IVST3VendorDisplayName* vendorName = nullptr;
+    mGate.Call("IComponent::queryInterface", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mComponent->queryInterface(IVST3VendorDisplayName::iid, reinterpret_cast<void**>(&vendorName));
+    }, tresult{kNoInterface});
+    if (vendorName == nullptr) {
+        return;
+    }
+    const int32 length = mGate.Call("IVST3VendorDisplayName::GetDisplayNameLength", [&]() KAFH_VST3_PLUGIN_CALL {
+        return vendorName->GetDisplayNameLength();
+    }, int32{0});
+    // A name longer than any display needs is not believed.
+    if (length > 0 && length < 4096) {
+        std::string name(static_cast<std::size_t>(length) + 1, '\0');
+        if (mGate.Run("IVST3VendorDisplayName::GetDisplayName",
+                      [&]() KAFH_VST3_PLUGIN_CALL { vendorName->GetDisplayName(name.data()); })) {
+            name.resize(std::strlen(name.c_str()));
+            mDisplayName = kelcore::UTF8to16(name);
+        }
+    }
+    mGate.Run("IVST3VendorDisplayName::release", [&]() KAFH_VST3_PLUGIN_CALL { vendorName->release(); });
 }
 
 KAFH_VST3_PLUGIN_CALL Vst::IConnectionPoint* VST3AudioFilter::ProcessorConnectionPoint(const VST3PluginGate& gate)
@@ -303,7 +244,7 @@ KAFH_VST3_PLUGIN_CALL Vst::IConnectionPoint* VST3AudioFilter::ProcessorConnectio
 
 KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::SetUpController()
 {
-    const VST3PluginGate gate(mModulePath, "VST3AudioFilter");
+    const VST3PluginGate& gate = mGate;
     gate.Call("IEditController::queryInterface", [&]() KAFH_VST3_PLUGIN_CALL {
         return mEditController->queryInterface(Vst::IUnitInfo::iid, reinterpret_cast<void**>(&mUnitInfo));
     }, tresult{kNoInterface});
@@ -327,43 +268,6 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::SetUpController()
             }, tresult{kInternalError});
         }
         stream->release();
-    }
-}
-
-KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::BuildIOConfiguration()
-{
-    ClearBusConfiguration();
-    if (!mInitialised) {
-        return;
-    }
-    const VST3PluginGate gate(mModulePath, "VST3AudioFilter::BuildIOConfiguration");
-    for (const Vst::BusDirection direction : {Vst::kInput, Vst::kOutput}) {
-        const int32 count = gate.Call("IComponent::getBusCount", [&]() KAFH_VST3_PLUGIN_CALL {
-            return mComponent->getBusCount(Vst::kAudio, direction);
-        }, int32{0});
-        for (int32 index = 0; index < count; ++index) {
-            Vst::BusInfo info;
-            std::memset(&info, 0, sizeof(info));
-            const auto hasInfo = gate.Call("IComponent::getBusInfo", [&]() KAFH_VST3_PLUGIN_CALL {
-                return mComponent->getBusInfo(Vst::kAudio, direction, index, info);
-            }, tresult{kInternalError});
-            const UTF16String name = hasInfo == kResultOk ? FieldText(info.name) : UTF16String();
-            const int32 busType = hasInfo == kResultOk ? info.busType : Vst::kMain;
-            Vst::SpeakerArrangement arrangement = 0;
-            const auto hasArrangement = gate.Call("IAudioProcessor::getBusArrangement", [&]() KAFH_VST3_PLUGIN_CALL {
-                return mAudioProcessor->getBusArrangement(direction, index, arrangement);
-            }, tresult{kInternalError});
-            // An arrangement without speakers makes no bus.
-            if (hasArrangement != kResultOk || arrangement == 0) {
-                continue;
-            }
-            const auto bus = MakeVST3BusDescription(arrangement, busType, name);
-            if (direction == Vst::kInput) {
-                AddInputBus(bus);
-            } else {
-                AddOutputBus(bus);
-            }
-        }
     }
 }
 
@@ -404,10 +308,23 @@ KAFH_VST3_PLUGIN_CALL VST3AudioFilter::~VST3AudioFilter()
 {
     const VST3PluginGate gate(mModulePath, "~VST3AudioFilter");
     KAFH_TRACE("~VST3AudioFilter", 5, "entry");
+    // A plug-in must be switched off before it is terminated.
+    if (mActive) {
+        Deactivate();
+    }
+    mParameterInfos.clear();
+    mParameterIndexMap.clear();
+    for (VST3EventList** list : {&mInputEvents, &mOutputEvents}) {
+        if (*list != nullptr) {
+            (*list)->release();
+            *list = nullptr;
+        }
+    }
     KAFH_TRACE("~VST3AudioFilter", 5, "disconnecting processor/controller");
     if (mConnected) {
         Disconnect();
     }
+    FreeBusBuffers();
     KAFH_TRACE("~VST3AudioFilter", 5, "releasing controller");
     if (mEditController != nullptr) {
         gate.Call("IEditController::setComponentHandler", [&]() KAFH_VST3_PLUGIN_CALL {
@@ -436,6 +353,9 @@ KAFH_VST3_PLUGIN_CALL VST3AudioFilter::~VST3AudioFilter()
     if (mFactory != nullptr) {
         gate.Run("IPluginFactory::release", [&]() KAFH_VST3_PLUGIN_CALL { mFactory->release(); });
     }
+    // The plug-in is gone; nothing can still hold the host's parameter changes.
+    mInputChanges->release();
+    mOutputChanges->release();
     KAFH_TRACE("~VST3AudioFilter", 5, "exit");
 }
 
@@ -450,6 +370,8 @@ tresult PLUGIN_API VST3AudioFilter::queryInterface(const TUID iid, void** object
         *object = static_cast<Vst::IComponentHandler*>(this);
     } else if (FUnknownPrivate::iidEqual(iid, Vst::IUnitHandler::iid)) {
         *object = static_cast<Vst::IUnitHandler*>(this);
+    } else if (FUnknownPrivate::iidEqual(iid, IVST3QueloVendorSpecificHost::iid)) {
+        *object = static_cast<IVST3QueloVendorSpecificHost*>(this);
     } else {
         *object = nullptr;
         return kNoInterface;
@@ -497,6 +419,370 @@ boost::intrusive_ptr<AudioFilterDescriptor> VST3AudioFilter::CreateFilterDescrip
                                                       : CategoryFromSubCategories(mSubCategories);
     return new AudioFilterDescriptor(locator, GetDisplayName(), mVendor, 0, category.category,
                                      MakeVST3ComponentID(mClassID), GetVST3FactoryGuid(), category.synth);
+}
+
+} // namespace kelaudiofilterhost::vst3
+
+namespace kelaudiofilterhost::vst3 {
+
+// ---- Parameters ----
+
+KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::BuildParameterInfos()
+{
+    mParameterInfos.clear();
+    mParameterIndexMap.clear();
+    mControllerParameterCount = 0;
+    if (mEditController == nullptr) {
+        return;
+    }
+    const int32 count = mGate.Call("IEditController::getParameterCount", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mEditController->getParameterCount();
+    }, int32{0});
+    // A count no controller can mean would make the host allocate without end.
+    constexpr int32 kMaximumParameters = 1 << 16;
+    if (count < 0 || count > kMaximumParameters) {
+        KAFH_TRACE("VST3AudioFilter", 3, "\"" << mGate.GetModulePath() << "\": parameter count " << count
+                                              << " out of range; none listed");
+        return;
+    }
+    mControllerParameterCount = count;
+    for (int32 index = 0; index < count; ++index) {
+        Vst::ParameterInfo info{};
+        mGate.Call("IEditController::getParameterInfo", [&]() KAFH_VST3_PLUGIN_CALL {
+            return mEditController->getParameterInfo(index, info);
+        }, tresult{kInternalError});
+        if ((info.flags & Vst::ParameterInfo::kIsProgramChange) != 0 && info.unitId == Vst::kRootUnitId) {
+            if (mProgramChangeID == Vst::kNoParamId) {
+                mProgramChangeID = info.id;
+                mProgramChangeIndex = index;
+            }
+            continue;
+        }
+        constexpr int32 kUnlisted =
+            Vst::ParameterInfo::kIsReadOnly | Vst::ParameterInfo::kIsProgramChange | Vst::ParameterInfo::kIsBypass;
+        if ((info.flags & kUnlisted) != 0) {
+            continue;
+        }
+        mParameterIndexMap.emplace(info.id, static_cast<int>(mParameterInfos.size()));
+        mParameterInfos.push_back(new VST3ParameterInfo(mGate, mEditController, index));
+    }
+}
+
+void VST3AudioFilter::SizeParameterQueues()
+{
+    const int32 count = mControllerParameterCount;
+    if (count == mQueuesSizedFor) {
+        return;
+    }
+    mQueuesSizedFor = count;
+    mPendingInputChanges.Resize(2 * static_cast<std::size_t>(count));
+    // The ring holds fewer changes than this, so no queue can need more points; outputs are the
+    // plug-in's to fill, and plug-ins with thousands of parameters get fewer points each.
+    mInputChanges->Reserve(count, std::clamp(2 * count, 1, kDefaultPointsPerQueue));
+    mOutputChanges->Reserve(count, count <= 128 ? kDefaultPointsPerQueue : 128);
+}
+
+int VST3AudioFilter::GetParameterCount() const
+{
+    return static_cast<int>(mParameterInfos.size());
+}
+
+int VST3AudioFilter::FindParameterIndex(Vst::ParamID id) const
+{
+    const auto found = mParameterIndexMap.find(id);
+    return found != mParameterIndexMap.end() ? found->second : -1;
+}
+
+KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::SetParameter(int index, float value)
+{
+    AudioFilter::SetParameter(index, value);
+    DeliverProcessorParameterChanges();
+    if (mEditController == nullptr || index < 0 || index >= GetParameterCount()) {
+        return;
+    }
+    const Vst::ParamID id = mParameterInfos[static_cast<std::size_t>(index)]->GetID();
+    mGate.Call("IEditController::setParamNormalized", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mEditController->setParamNormalized(id, value);
+    }, tresult{kInternalError});
+    mPendingInputChanges.Push({id, value, 0});
+}
+
+KAFH_VST3_PLUGIN_CALL float VST3AudioFilter::GetParameter(int index) const
+{
+    if (mEditController == nullptr || index < 0 || index >= GetParameterCount()) {
+        return 0.0f;
+    }
+    const Vst::ParamID id = mParameterInfos[static_cast<std::size_t>(index)]->GetID();
+    return static_cast<float>(mGate.Call("IEditController::getParamNormalized", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mEditController->getParamNormalized(id);
+    }, Vst::ParamValue{0.0}));
+}
+
+boost::intrusive_ptr<AudioFilterParameterInfo> VST3AudioFilter::GetParameterInfo(int index) const
+{
+    if (index < 0 || index >= GetParameterCount()) {
+        return {};
+    }
+    return mParameterInfos[static_cast<std::size_t>(index)];
+}
+
+UTF16String VST3AudioFilter::GetParameterString(int index) const
+{
+    if (mEditController == nullptr || index < 0 || index >= GetParameterCount()) {
+        return {};
+    }
+    return mParameterInfos[static_cast<std::size_t>(index)]->GetStringForValue(GetParameter(index));
+}
+
+KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::DeliverProcessorParameterChanges()
+{
+    ParameterChange change;
+    while (mProcessorOutputChanges.Pop(change)) {
+        if (mEditController != nullptr) {
+            mGate.Call("IEditController::setParamNormalized", [&]() KAFH_VST3_PLUGIN_CALL {
+                return mEditController->setParamNormalized(change.id, change.value);
+            }, tresult{kInternalError});
+        }
+        if (const int index = FindParameterIndex(change.id); index >= 0) {
+            GetAutomatedParameterChangeSignal()(index, static_cast<float>(change.value));
+        }
+    }
+    ReportAudioThreadFaults();
+}
+
+// ---- Edits and restarts coming from the plug-in ----
+
+tresult PLUGIN_API VST3AudioFilter::beginEdit(Vst::ParamID id)
+{
+    if (const int index = FindParameterIndex(id); index >= 0) {
+        BeginEditing(index);
+    }
+    return kResultOk;
+}
+
+tresult PLUGIN_API VST3AudioFilter::performEdit(Vst::ParamID id, Vst::ParamValue value)
+{
+    if (const int index = FindParameterIndex(id); index >= 0) {
+        BumpParameterDirtyCount();
+        GetAutomatedParameterChangeSignal()(index, static_cast<float>(value));
+    }
+    // The processor follows edits made in the plug-in's own editor, listed or not.
+    mPendingInputChanges.Push({id, value, 0});
+    return kResultOk;
+}
+
+tresult PLUGIN_API VST3AudioFilter::endEdit(Vst::ParamID id)
+{
+    if (const int index = FindParameterIndex(id); index >= 0) {
+        EndEditing(index);
+    }
+    return kResultOk;
+}
+
+tresult PLUGIN_API VST3AudioFilter::restartComponent(int32 flags)
+{
+    constexpr int32 kRecorded =
+        Vst::kLatencyChanged | Vst::kParamValuesChanged | Vst::kParamTitlesChanged | Vst::kIoChanged;
+    KAFH_TRACE("VST3AudioFilter", 5, "restartComponent " << flags);
+    mRestartFlags.fetch_or(flags & kRecorded, std::memory_order_relaxed);
+    if ((flags & (Vst::kParamValuesChanged | Vst::kParamTitlesChanged)) != 0) {
+        // Titles, ranges or the set itself may have changed: the queues follow at the next Resume.
+        BuildParameterInfos();
+        BumpParameterDirtyCount();
+        GetPresetChangedSignal()();
+    }
+    return kResultOk;
+}
+
+// ---- Factory presets ----
+
+KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::FindFactoryPresets()
+{
+    mFactoryPresetCount = 0;
+    if (mUnitInfo == nullptr) {
+        return;
+    }
+    const int32 listCount = mGate.Call("IUnitInfo::getProgramListCount", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mUnitInfo->getProgramListCount();
+    }, int32{0});
+    if (listCount <= 0) {
+        return;
+    }
+    const int32 unitCount = mGate.Call("IUnitInfo::getUnitCount", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mUnitInfo->getUnitCount();
+    }, int32{0});
+    for (int32 unit = 0; unit < unitCount; ++unit) {
+        Vst::UnitInfo info{};
+        const auto found = mGate.Call("IUnitInfo::getUnitInfo", [&]() KAFH_VST3_PLUGIN_CALL {
+            return mUnitInfo->getUnitInfo(unit, info);
+        }, tresult{kInternalError});
+        if (found != kResultOk || info.id != Vst::kRootUnitId) {
+            continue;
+        }
+        if (info.programListId == Vst::kNoProgramListId) {
+            return;
+        }
+        for (int32 list = 0; list < listCount; ++list) {
+            Vst::ProgramListInfo listInfo{};
+            const auto listFound = mGate.Call("IUnitInfo::getProgramListInfo", [&]() KAFH_VST3_PLUGIN_CALL {
+                return mUnitInfo->getProgramListInfo(list, listInfo);
+            }, tresult{kInternalError});
+            if (listFound == kResultOk && listInfo.id == info.programListId) {
+                mFactoryPresetCount = std::max(listInfo.programCount, int32{0});
+                return;
+            }
+        }
+        return;
+    }
+}
+
+KAFH_VST3_PLUGIN_CALL UTF16String VST3AudioFilter::GetFactoryPresetName(int index) const
+{
+    if (mUnitInfo == nullptr) {
+        return {};
+    }
+    Vst::ProgramListInfo listInfo{};
+    const auto listFound = mGate.Call("IUnitInfo::getProgramListInfo", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mUnitInfo->getProgramListInfo(0, listInfo);
+    }, tresult{kInternalError});
+    if (listFound != kResultOk) {
+        return {};
+    }
+    Vst::String128 name{};
+    const auto named = mGate.Call("IUnitInfo::getProgramName", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mUnitInfo->getProgramName(listInfo.id, index, name);
+    }, tresult{kInternalError});
+    return named == kResultOk ? FieldText(name) : UTF16String();
+}
+
+KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::SetFactoryPreset(int index)
+{
+    if (mEditController == nullptr || mProgramChangeID == Vst::kNoParamId) {
+        return;
+    }
+    Vst::ParameterInfo info{};
+    const auto found = mGate.Call("IEditController::getParameterInfo", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mEditController->getParameterInfo(mProgramChangeIndex, info);
+    }, tresult{kInternalError});
+    if (found != kResultOk || info.stepCount <= 0 || index < 0 || index > info.stepCount) {
+        return;
+    }
+    const double value = static_cast<double>(index) / info.stepCount;
+    mGate.Call("IEditController::setParamNormalized", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mEditController->setParamNormalized(mProgramChangeID, value);
+    }, tresult{kInternalError});
+    mPendingInputChanges.Push({mProgramChangeID, value, 0});
+}
+
+// ---- State ----
+
+KAFH_VST3_PLUGIN_CALL std::vector<std::uint8_t> VST3AudioFilter::ReadState(bool controller) const
+{
+    auto* stream = new VST3MemoryStream();
+    const auto result = controller ? mGate.Call("IEditController::getState", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mEditController->getState(stream);
+    }, tresult{kInternalError})
+                                   : mGate.Call("IComponent::getState", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mComponent->getState(stream);
+    }, tresult{kInternalError});
+    std::vector<std::uint8_t> bytes;
+    if (result == kResultOk) {
+        bytes.assign(stream->GetData(), stream->GetData() + stream->GetSize());
+    } else {
+        KAFH_TRACE("VST3AudioFilter", 5, "\"" << mGate.GetModulePath() << "\": "
+                                              << (controller ? "controller" : "component")
+                                              << " getState failed with result " << result);
+    }
+    stream->release();
+    return bytes;
+}
+
+bool VST3AudioFilter::SaveChunkData(PresetData& preset) const
+{
+    if (mComponent == nullptr) {
+        return false;
+    }
+    const std::vector<std::uint8_t> component = ReadState(false);
+    const std::vector<std::uint8_t> controller = mEditController != nullptr ? ReadState(true)
+                                                                            : std::vector<std::uint8_t>();
+    if (component.empty() && controller.empty()) {
+        return true;
+    }
+    const std::vector<std::uint8_t> chunk = VST3StateChunk::Make(component, controller);
+    preset.SetChunkData(chunk.data(), static_cast<unsigned int>(chunk.size()));
+    preset.SetVersion(GetCurrentPresetVersion());
+    preset.SetPresetType(PresetData::ChunkPreset);
+    return true;
+}
+
+KAFH_VST3_PLUGIN_CALL bool VST3AudioFilter::LoadChunkData(const PresetData& preset)
+{
+    PresetData::ChunkBytes bytes;
+    if (mComponent == nullptr || !preset.GetChunkData(bytes) || bytes.empty()) {
+        return false;
+    }
+    VST3StateChunk parts;
+    if (!VST3StateChunk::Parse(bytes, parts)) {
+        KAFH_TRACE("VST3AudioFilter", 3, "\"" << mGate.GetModulePath() << "\": state chunk of " << bytes.size()
+                                              << " bytes is shorter than its header");
+        return false;
+    }
+    if (parts.componentTruncated || parts.controllerTruncated) {
+        KAFH_TRACE("VST3AudioFilter", 3, "\"" << mGate.GetModulePath() << "\": state chunk of " << bytes.size()
+                                              << " bytes is shorter than its lengths (" << parts.componentLength
+                                              << ", " << parts.controllerLength << "); skipping what is missing");
+    }
+    const auto streamOf = [](std::span<const std::uint8_t> part) {
+        auto* stream = new VST3MemoryStream();
+        stream->SetSize(part.size());
+        std::copy(part.begin(), part.end(), stream->GetData());
+        return stream;
+    };
+    if (!parts.componentTruncated) {
+        VST3MemoryStream* stream = streamOf(parts.component);
+        mGate.Call("IComponent::setState", [&]() KAFH_VST3_PLUGIN_CALL { return mComponent->setState(stream); },
+                   tresult{kInternalError});
+        if (mEditController != nullptr) {
+            stream->seek(0, IBStream::kIBSeekSet, nullptr);
+            mGate.Call("IEditController::setComponentState", [&]() KAFH_VST3_PLUGIN_CALL {
+                return mEditController->setComponentState(stream);
+            }, tresult{kInternalError});
+        }
+        stream->release();
+    }
+    if (mEditController != nullptr && parts.controllerLength != 0 && !parts.controllerTruncated) {
+        VST3MemoryStream* stream = streamOf(parts.controller);
+        mGate.Call("IEditController::setState", [&]() KAFH_VST3_PLUGIN_CALL {
+            return mEditController->setState(stream);
+        }, tresult{kInternalError});
+        stream->release();
+    }
+    return true;
+}
+
+// ---- Vendor-specific host answers ----
+
+int32 PLUGIN_API VST3AudioFilter::GetLocaleCode()
+{
+    return PluginModule::GetLocaleCode();
+}
+
+int32 PLUGIN_API VST3AudioFilter::GetThemeXMLSize()
+{
+    return static_cast<int32>(PluginModule::GetThemeXML().size() + 1);
+}
+
+void PLUGIN_API VST3AudioFilter::GetThemeXML(char* buffer)
+{
+    if (buffer != nullptr) {
+        const auto& theme = PluginModule::GetThemeXML();
+        std::memcpy(buffer, theme.c_str(), theme.size() + 1);
+    }
+}
+
+void PLUGIN_API VST3AudioFilter::ShiftFocus(int32 /*direction*/)
+{
+    // Editors come later; until then no editor can take focus back.
 }
 
 } // namespace kelaudiofilterhost::vst3
