@@ -1,21 +1,33 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The shared base of our VST 3 test bundles, written directly on the published interfaces: a
-// factory over a static class table, and a minimal processor and controller. Header only; each
-// bundle is one .cpp that includes it and names its classes.
+// factory over a static class table, a minimal processor and controller, a controller over a static
+// parameter table, and helpers for state streams and parameter changes. Header only; each bundle is
+// one .cpp that includes it and names its classes.
 #pragma once
 
 #include "testplugins/vst3/TestVst3Ids.h"
 
+#include "pluginterfaces/base/ibstream.h"
 #include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "pluginterfaces/vst/ivstparameterchanges.h"
+#include "pluginterfaces/vst/ivstunits.h"
+#include "pluginterfaces/vst/vstspeaker.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <span>
 #include <tuple>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
 #define KAFH_VST3_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -108,12 +120,14 @@ private:
     std::atomic<uint32> mCount{1};
 };
 
-// A stereo pass-through effect, or (instrument) an event input and a silent stereo output.
+// A pass-through effect with one input and one output bus (stereo unless told), or (instrument) an
+// event input and a silent output.
 template <class... Extra>
 class BasicProcessor : public Object<Vst::IComponent, Vst::IAudioProcessor, Extra...> {
 public:
-    explicit BasicProcessor(const Uid* controller, bool instrument = false)
-        : mController(controller), mInstrument(instrument)
+    explicit BasicProcessor(const Uid* controller, bool instrument = false,
+                            Vst::SpeakerArrangement arrangement = Vst::SpeakerArr::kStereo)
+        : mController(controller), mInstrument(instrument), mArrangement(arrangement)
     {
     }
 
@@ -145,7 +159,7 @@ public:
         bus = {};
         bus.mediaType = type;
         bus.direction = dir;
-        bus.channelCount = type == Vst::kAudio ? 2 : 16;
+        bus.channelCount = type == Vst::kAudio ? Vst::SpeakerArr::getChannelCount(mArrangement) : 16;
         CopyText(bus.name, type == Vst::kEvent ? "MIDI In" : dir == Vst::kInput ? "Input" : "Output");
         bus.busType = Vst::kMain;
         bus.flags = Vst::BusInfo::kDefaultActive;
@@ -167,8 +181,8 @@ public:
                                           Vst::SpeakerArrangement* outputs, int32 numOuts) override
     {
         const int32 wantIns = mInstrument ? 0 : 1;
-        if (numIns != wantIns || numOuts != 1 || (wantIns == 1 && inputs[0] != Vst::SpeakerArr::kStereo)
-            || outputs[0] != Vst::SpeakerArr::kStereo) {
+        if (numIns != wantIns || numOuts != 1 || (wantIns == 1 && inputs[0] != mArrangement)
+            || outputs[0] != mArrangement) {
             return kResultFalse;
         }
         return kResultOk;
@@ -179,7 +193,7 @@ public:
         if (index != 0 || getBusCount(Vst::kAudio, dir) == 0) {
             return kInvalidArgument;
         }
-        arr = Vst::SpeakerArr::kStereo;
+        arr = mArrangement;
         return kResultOk;
     }
     tresult PLUGIN_API canProcessSampleSize(int32 size) override
@@ -209,6 +223,7 @@ public:
 private:
     const Uid* mController;
     bool mInstrument;
+    Vst::SpeakerArrangement mArrangement;
 };
 
 // An edit controller without parameters.
@@ -236,6 +251,275 @@ public:
     tresult PLUGIN_API setParamNormalized(Vst::ParamID, Vst::ParamValue) override { return kInvalidArgument; }
     tresult PLUGIN_API setComponentHandler(Vst::IComponentHandler* /*handler*/) override { return kResultOk; }
     IPlugView* PLUGIN_API createView(FIDString /*name*/) override { return nullptr; }
+};
+
+// State streams: every value is written in the machine's own (little-endian) order.
+inline bool ReadExact(IBStream* stream, void* out, int32 size)
+{
+    int32 got = 0;
+    return stream != nullptr && stream->read(out, size, &got) == kResultOk && got == size;
+}
+inline bool WriteExact(IBStream* stream, const void* data, int32 size)
+{
+    int32 put = 0;
+    return stream != nullptr && stream->write(const_cast<void*>(data), size, &put) == kResultOk && put == size;
+}
+template <class T>
+bool ReadValue(IBStream* stream, T& out)
+{
+    return ReadExact(stream, &out, static_cast<int32>(sizeof out));
+}
+template <class T>
+bool WriteValue(IBStream* stream, const T& value)
+{
+    return WriteExact(stream, &value, static_cast<int32>(sizeof value));
+}
+
+// Reads a magic number and then the doubles into `out`; all or nothing.
+template <std::size_t N>
+bool ReadTaggedDoubles(IBStream* stream, std::uint32_t magic, double (&out)[N])
+{
+    std::uint32_t got = 0;
+    double values[N];
+    if (!ReadValue(stream, got) || got != magic || !ReadValue(stream, values)) {
+        return false;
+    }
+    std::memcpy(out, values, sizeof values);
+    return true;
+}
+template <std::size_t N>
+bool WriteTaggedDoubles(IBStream* stream, std::uint32_t magic, const double (&values)[N])
+{
+    return WriteValue(stream, magic) && WriteValue(stream, values);
+}
+
+// One row of a controller's static parameter table. Stepped parameters have the plain values
+// 0..stepCount; continuous ones plainMin..plainMax.
+struct ParamDef {
+    Vst::ParamID id;
+    const char* title;
+    const char* units;
+    int32 stepCount;
+    double defaultNormalized;
+    int32 flags;
+    Vst::UnitID unitId = Vst::kRootUnitId;
+    double plainMin = 0.0;
+    double plainMax = 1.0;
+};
+
+inline double ToPlain(const ParamDef& def, double normalized)
+{
+    return def.stepCount > 0 ? std::round(normalized * def.stepCount)
+                             : def.plainMin + normalized * (def.plainMax - def.plainMin);
+}
+inline double ToNormalized(const ParamDef& def, double plain)
+{
+    const double range = def.stepCount > 0 ? def.stepCount : def.plainMax - def.plainMin;
+    const double low = def.stepCount > 0 ? 0.0 : def.plainMin;
+    return range > 0.0 ? std::clamp((plain - low) / range, 0.0, 1.0) : 0.0;
+}
+
+// The parameter half of an edit controller over a static table, on any base that declares
+// IEditController (a controller object, or a processor that is its own controller). It keeps the
+// component handler it is given.
+template <class Base>
+class ParameterController : public Base {
+public:
+    template <class... Args>
+    explicit ParameterController(std::span<const ParamDef> params, Args&&... args)
+        : Base(std::forward<Args>(args)...), mParams(params)
+    {
+        for (const ParamDef& def : params) {
+            mValues.push_back(def.defaultNormalized);
+        }
+    }
+    ~ParameterController() override { setComponentHandler(nullptr); }
+
+    tresult PLUGIN_API setComponentState(IBStream* /*state*/) override { return kResultOk; }
+    int32 PLUGIN_API getParameterCount() override { return static_cast<int32>(mParams.size()); }
+    tresult PLUGIN_API getParameterInfo(int32 index, Vst::ParameterInfo& info) override
+    {
+        if (index < 0 || static_cast<std::size_t>(index) >= mParams.size()) {
+            return kInvalidArgument;
+        }
+        const ParamDef& def = mParams[static_cast<std::size_t>(index)];
+        info = {};
+        info.id = def.id;
+        CopyText(info.title, def.title);
+        CopyText(info.shortTitle, def.title);
+        CopyText(info.units, def.units);
+        info.stepCount = def.stepCount;
+        info.defaultNormalizedValue = def.defaultNormalized;
+        info.unitId = def.unitId;
+        info.flags = def.flags;
+        return kResultOk;
+    }
+    // The plain value with two decimals.
+    tresult PLUGIN_API getParamStringByValue(Vst::ParamID id, Vst::ParamValue value, Vst::String128 out) override
+    {
+        const ParamDef* def = Find(id);
+        if (def == nullptr || out == nullptr) {
+            return kInvalidArgument;
+        }
+        char text[64];
+        std::snprintf(text, sizeof text, "%.2f", ToPlain(*def, value));
+        for (std::size_t i = 0;; ++i) {
+            out[i] = static_cast<Vst::TChar>(text[i]);
+            if (text[i] == 0) {
+                break;
+            }
+        }
+        return kResultOk;
+    }
+    tresult PLUGIN_API getParamValueByString(Vst::ParamID id, Vst::TChar* text, Vst::ParamValue& value) override
+    {
+        const ParamDef* def = Find(id);
+        if (def == nullptr || text == nullptr) {
+            return kInvalidArgument;
+        }
+        char narrow[64];
+        std::size_t i = 0;
+        for (; text[i] != 0 && i + 1 < sizeof narrow; ++i) {
+            narrow[i] = text[i] < 128 ? static_cast<char>(text[i]) : '?';
+        }
+        narrow[i] = 0;
+        char* end = nullptr;
+        const double plain = std::strtod(narrow, &end);
+        if (end == narrow) {
+            return kResultFalse;
+        }
+        value = ToNormalized(*def, plain);
+        return kResultOk;
+    }
+    Vst::ParamValue PLUGIN_API normalizedParamToPlain(Vst::ParamID id, Vst::ParamValue value) override
+    {
+        const ParamDef* def = Find(id);
+        return def != nullptr ? ToPlain(*def, value) : value;
+    }
+    Vst::ParamValue PLUGIN_API plainParamToNormalized(Vst::ParamID id, Vst::ParamValue value) override
+    {
+        const ParamDef* def = Find(id);
+        return def != nullptr ? ToNormalized(*def, value) : value;
+    }
+    Vst::ParamValue PLUGIN_API getParamNormalized(Vst::ParamID id) override { return Value(id); }
+    tresult PLUGIN_API setParamNormalized(Vst::ParamID id, Vst::ParamValue value) override
+    {
+        return SetValue(id, value) ? kResultOk : kInvalidArgument;
+    }
+    tresult PLUGIN_API setComponentHandler(Vst::IComponentHandler* handler) override
+    {
+        if (handler != nullptr) {
+            handler->addRef();
+        }
+        if (mHandler != nullptr) {
+            mHandler->release();
+        }
+        mHandler = handler;
+        return kResultOk;
+    }
+    IPlugView* PLUGIN_API createView(FIDString /*name*/) override { return nullptr; }
+
+protected:
+    double Value(Vst::ParamID id) const
+    {
+        for (std::size_t i = 0; i < mParams.size(); ++i) {
+            if (mParams[i].id == id) {
+                return mValues[i];
+            }
+        }
+        return 0.0;
+    }
+    bool SetValue(Vst::ParamID id, double value)
+    {
+        for (std::size_t i = 0; i < mParams.size(); ++i) {
+            if (mParams[i].id == id) {
+                mValues[i] = std::clamp(value, 0.0, 1.0);
+                return true;
+            }
+        }
+        return false;
+    }
+    Vst::IComponentHandler* Handler() const { return mHandler; }
+
+private:
+    const ParamDef* Find(Vst::ParamID id) const
+    {
+        for (const ParamDef& def : mParams) {
+            if (def.id == id) {
+                return &def;
+            }
+        }
+        return nullptr;
+    }
+
+    std::span<const ParamDef> mParams;
+    std::vector<double> mValues;
+    Vst::IComponentHandler* mHandler = nullptr;
+};
+
+// A separate edit controller with a parameter table.
+template <class... Extra>
+class TableController : public ParameterController<Object<Vst::IEditController, Extra...>> {
+public:
+    explicit TableController(std::span<const ParamDef> params)
+        : ParameterController<Object<Vst::IEditController, Extra...>>(params)
+    {
+    }
+
+    tresult PLUGIN_API initialize(FUnknown* /*context*/) override { return kResultOk; }
+    tresult PLUGIN_API terminate() override { return this->setComponentHandler(nullptr); }
+    tresult PLUGIN_API setState(IBStream* /*state*/) override { return kResultOk; }
+    tresult PLUGIN_API getState(IBStream* /*state*/) override { return kResultOk; }
+};
+
+// The queue of one parameter's changes in a process call.
+inline Vst::IParamValueQueue* FindQueue(Vst::IParameterChanges* changes, Vst::ParamID id)
+{
+    const int32 count = changes != nullptr ? changes->getParameterCount() : 0;
+    for (int32 i = 0; i < count; ++i) {
+        Vst::IParamValueQueue* queue = changes->getParameterData(i);
+        if (queue != nullptr && queue->getParameterId() == id) {
+            return queue;
+        }
+    }
+    return nullptr;
+}
+
+// Walks one parameter's queue through a block, so that a point's value holds from its sample offset on.
+class ChangeCursor {
+public:
+    ChangeCursor(Vst::IParameterChanges* changes, Vst::ParamID id)
+        : mQueue(FindQueue(changes, id)), mCount(mQueue != nullptr ? mQueue->getPointCount() : 0)
+    {
+    }
+
+    // Applies every point at or before `sample` to `value`; true when one did.
+    bool Advance(int32 sample, double& value)
+    {
+        bool changed = false;
+        while (mNext < mCount) {
+            int32 offset = 0;
+            Vst::ParamValue point = 0.0;
+            if (mQueue->getPoint(mNext, offset, point) != kResultOk) {
+                mNext = mCount;
+                break;
+            }
+            if (offset > sample) {
+                break;
+            }
+            value = point;
+            changed = true;
+            ++mNext;
+        }
+        return changed;
+    }
+    // The rest of the block's points (those past its end, or all of them in a block without audio).
+    bool Finish(double& value) { return Advance(std::numeric_limits<int32>::max(), value); }
+
+private:
+    Vst::IParamValueQueue* mQueue;
+    int32 mCount;
+    int32 mNext = 0;
 };
 
 struct ClassEntry {
