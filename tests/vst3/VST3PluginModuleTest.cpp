@@ -18,6 +18,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kelaudiofilterhost::vst3 {
@@ -85,6 +86,22 @@ TEST(VST3PluginModule, EveryZamBundleLoadsOnceAndListsItsAudioClasses)
         ASSERT_FALSE(ids.empty());
         EXPECT_EQ(kelcore::UTF16to8(info->GetName()), bundle.stem().string());
         EXPECT_EQ(info->IsShell(), ids.size() > 1);
+    }
+}
+
+TEST(VST3PluginModule, OurBundlesLoadAndListTheirAudioClasses)
+{
+    const std::pair<const char*, std::size_t> bundles[] = {
+        {"KafhVst3Gain", 1}, {"KafhVst3Single", 1}, {"KafhVst3Recorder", 1}, {"KafhVst3SideChain", 1},
+        {"KafhVst3Latency", 2}, {"KafhVst3Mono", 1}, {"KafhVst3Faulty", 5},
+    };
+    for (const auto& [name, audioClasses] : bundles) {
+        SCOPED_TRACE(name);
+        const auto module = GetOrLoadModule(U16(fs::path(KAFH_TESTPLUGINS_VST3_DIR) / (std::string(name) + ".vst3")));
+        ASSERT_TRUE(module);
+        std::vector<UTF16String> ids;
+        ASSERT_TRUE(module->GetPluginInfo(ids));
+        EXPECT_EQ(ids.size(), audioClasses);
     }
 }
 
