@@ -48,6 +48,11 @@ public:
         return true;
     }
 
+    bool IsEmpty() const noexcept
+    {
+        return mRead.load(std::memory_order_acquire) == mWrite.load(std::memory_order_acquire);
+    }
+
     /// The oldest change; false when there is none.
     bool Pop(ParameterChange& change) noexcept
     {

@@ -702,6 +702,8 @@ bool VST3AudioFilter::SaveChunkData(PresetData& preset) const
     if (mComponent == nullptr) {
         return false;
     }
+    // The processor keeps the state; changes it has not yet heard of would be missing from it.
+    const_cast<VST3AudioFilter*>(this)->FlushParameterChanges();
     const std::vector<std::uint8_t> component = ReadState(false);
     const std::vector<std::uint8_t> controller = mEditController != nullptr ? ReadState(true)
                                                                             : std::vector<std::uint8_t>();

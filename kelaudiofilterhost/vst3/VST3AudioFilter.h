@@ -173,6 +173,9 @@ private:
     void PrepareParameterChanges();
     /// Keeps what the processor wrote into the output queues for DeliverProcessorParameterChanges.
     void CollectOutputParameterChanges();
+    /// Hands changes still waiting for a block to an inactive processor in a block of no samples, so
+    /// that its state includes them. Non-audio threads, while suspended only.
+    void FlushParameterChanges();
     /// Traces what the audio thread could only count: refusals, drops, failures and throws.
     void ReportAudioThreadFaults();
     /// Writes the component's (or controller's) state into a new stream; empty on failure.

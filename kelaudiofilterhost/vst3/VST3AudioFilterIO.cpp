@@ -559,6 +559,41 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::Process(float** inputs, float** outp
     }
 }
 
+// Plug-ins take parameter changes without audio in a process call of no samples and no buses.
+KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::FlushParameterChanges()
+{
+    if (!mInitialised || mAudioProcessor == nullptr || mActive || mPendingInputChanges.IsEmpty()) {
+        return;
+    }
+    if (mSetupPending || GetSampleRate() <= 0.0f) {
+        if (GetSampleRate() <= 0.0f) {
+            AudioFilter::SetSampleRate(44100.0f);
+            mProcessContext.sampleRate = 44100.0;
+        }
+        SetUpProcessing();
+    }
+    mGate.Call("IComponent::setActive", [&]() KAFH_VST3_PLUGIN_CALL { return mComponent->setActive(true); },
+               tresult{kInternalError});
+    mActive = true;
+    Vst::ProcessData flush{};
+    flush.processMode = Vst::kRealtime;
+    flush.symbolicSampleSize = Vst::kSample32;
+    flush.inputParameterChanges = mInputChanges;
+    flush.outputParameterChanges = mOutputChanges;
+    flush.processContext = &mProcessContext;
+    PrepareParameterChanges();
+    mGate.Call("IAudioProcessor::setProcessing", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mAudioProcessor->setProcessing(true);
+    }, tresult{kInternalError});
+    mProcessing = true;
+    mGate.Call("IAudioProcessor::process", [&]() KAFH_VST3_PLUGIN_CALL { return mAudioProcessor->process(flush); },
+               tresult{kInternalError});
+    CollectOutputParameterChanges();
+    mInputChanges->Clear();
+    Deactivate();
+    DeliverProcessorParameterChanges();
+}
+
 void VST3AudioFilter::ReportAudioThreadFaults()
 {
     if (const tresult failure = mProcessFailure.exchange(kResultOk, std::memory_order_relaxed); failure != kResultOk) {

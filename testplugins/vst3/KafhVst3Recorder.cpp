@@ -7,6 +7,9 @@
 
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 
+#include <algorithm>
+#include <optional>
+
 using namespace kafh_testplugins_vst3;
 
 namespace {
@@ -65,8 +68,29 @@ public:
             if (Vst::IParamValueQueue* queue = data.outputParameterChanges->addParameterData(kRecorderPeakParam, index)) {
                 queue->addPoint(0, std::min(peak, 1.0f), index);
             }
+            // Echoes a new value of A as B, so that hosts can see a listed output change arrive.
+            if (const auto echo = LastValue(data.inputParameterChanges, kRecorderParamA)) {
+                if (Vst::IParamValueQueue* queue = data.outputParameterChanges->addParameterData(kRecorderParamB, index)) {
+                    queue->addPoint(0, *echo, index);
+                }
+            }
         }
         return BasicProcessor::process(data);
+    }
+
+    static std::optional<Vst::ParamValue> LastValue(Vst::IParameterChanges* changes, Vst::ParamID id)
+    {
+        const int32 count = changes != nullptr ? changes->getParameterCount() : 0;
+        for (int32 q = 0; q < count; ++q) {
+            Vst::IParamValueQueue* queue = changes->getParameterData(q);
+            int32 offset = 0;
+            Vst::ParamValue value = 0.0;
+            if (queue != nullptr && queue->getParameterId() == id && queue->getPointCount() > 0
+                && queue->getPoint(queue->getPointCount() - 1, offset, value) == kResultOk) {
+                return value;
+            }
+        }
+        return std::nullopt;
     }
 
     tresult PLUGIN_API getState(IBStream* state) override
