@@ -4,7 +4,7 @@
 #include "kelaudiofilterhost/catalogue/AudioFilterDescriptorManager.h"
 #include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
 #include "kelaudiofilterhost/catalogue/PluginTechnology.h"
-#include "kelaudiofilterhost/services/Trace.h"
+#include "tests/support/TraceCapture.h"
 
 #include <filesystem>
 #include <fstream>
@@ -43,25 +43,6 @@ public:
 private:
     fs::path mPath;
     std::error_code mError;
-};
-
-/// Collects every trace line while alive.
-class TraceCapture {
-public:
-    TraceCapture()
-    {
-        kelcore::debug::SetTraceConfiguration("*=5");
-        kelcore::debug::SetTraceSink([this](std::string_view line) { (mText += line) += '\n'; });
-    }
-    ~TraceCapture()
-    {
-        kelcore::debug::SetTraceSink({});
-        kelcore::debug::SetTraceConfiguration("");
-    }
-    bool Contains(const std::string& text) const { return mText.find(text) != std::string::npos; }
-
-private:
-    std::string mText;
 };
 
 // Property-list XML written by hand, so that files can hold what the writers never produce.

@@ -2,57 +2,18 @@
 #pragma once
 
 #include "kelaudiofilterhost/framework/AudioFilter.h"
-#include "kelaudiofilterhost/services/Trace.h"
 #include "tests/support/MappedRunner.h"
 #include "tests/support/TestFilters.h"
+#include "tests/support/TraceCapture.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace kelaudiofilterhost::testing {
-
-/// Collects trace and debug output while alive, with the given trace configuration.
-class TraceCapture {
-public:
-    explicit TraceCapture(std::string_view configuration = "AudioFilter=5,PresetData=5")
-    {
-        kelcore::debug::SetTraceConfiguration(configuration);
-        kelcore::debug::SetTraceSink([this](std::string_view text) { mTexts.emplace_back(text); });
-    }
-    ~TraceCapture()
-    {
-        kelcore::debug::SetTraceSink({});
-        kelcore::debug::ResetTraceConfiguration();
-    }
-    TraceCapture(const TraceCapture&) = delete;
-    TraceCapture& operator=(const TraceCapture&) = delete;
-
-    bool Contains(std::string_view part) const
-    {
-        for (const auto& text : mTexts) {
-            if (text.find(part) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    /// Lines containing part.
-    std::size_t Count(std::string_view part) const
-    {
-        return static_cast<std::size_t>(std::count_if(mTexts.begin(), mTexts.end(), [part](const std::string& text) {
-            return text.find(part) != std::string::npos;
-        }));
-    }
-
-private:
-    std::vector<std::string> mTexts;
-};
 
 /// An internal filter keeping its state in four parameters; output channel c is
 /// (input * p0 + p1) * (c == 0 ? p2 : p3). Records what settings loading did to it.
