@@ -49,61 +49,34 @@ TEST(BannedPluginManager, BannedSetRoundTripsThroughItsFile)
     EXPECT_EQ(Banned(), (std::vector<PluginLocator>{a, b}));
 }
 
-TEST(BannedPluginManager, DamagedOrForeignFilesLeaveTheSetAlone)
+TEST(BannedPluginManager, DamagedFilesLeaveTheSetAloneAndEntriesPastTheCountAreTold)
 {
-    const PluginLocator kept(VST, u"/kept.so");
-    const std::string entries =
-        Value("banned_plugin_files0", "string", "") + Value("banned_plugin_files1", "string", "2:/a.so");
-    const std::pair<std::optional<std::string>, std::vector<PluginLocator>> cases[] = {
-        {std::nullopt, {kept}},
-        {"<<<not xml", {kept}},
-        {Document(Value("version", "uint32", "2") + Value("num_banned_plugin_files", "int32", "2") + entries), {kept}},
-        // A huge count costs no more than the entries present; empty entries are skipped.
-        {Document(Value("version", "uint32", "1") + Value("num_banned_plugin_files", "int32", "2147483647") + entries),
-         {PluginLocator(VST, u"/a.so")}},
+    const PluginLocator kept(VST, u"/kept.so"), a(VST, u"/a.so"), b(VST, u"/b.so");
+    const auto file = [](const std::string& version, const std::string& count, const std::string& at0,
+                         const std::string& at1, int index1 = 1) {
+        return Document(Value("version", "uint32", version) + Value("num_banned_plugin_files", "int32", count) +
+                        Value("banned_plugin_files0", "string", at0) +
+                        Value("banned_plugin_files" + std::to_string(index1), "string", at1));
     };
-    for (const auto& [text, expected] : cases) {
-        TempDir dir;
-        File file(text ? dir.Write("banned.xml", *text) : dir.Path() / "missing.xml");
-        Banned(true);
-        BannedPluginManager::GetInstance().AddBannedPlugin(kept);
-        BannedPluginManager::GetInstance().LoadConfiguration(file);
-        EXPECT_EQ(Banned(), expected) << text.value_or("missing");
-    }
-}
-
-TEST(BannedPluginManager, IndicesWithGapsAreAllRead)
-{
-    // Two entries under a count of ten: the list has fewer keys than the highest index.
-    TempDir dir;
-    File file(dir.Write("banned.xml", Document(Value("version", "uint32", "1") +
-                                               Value("num_banned_plugin_files", "int32", "10") +
-                                               Value("banned_plugin_files0", "string", "2:/first.so") +
-                                               Value("banned_plugin_files9", "string", "2:/last.so"))));
-    Banned(true);
-    auto& manager = BannedPluginManager::GetInstance();
-    manager.LoadConfiguration(file);
-    EXPECT_EQ(Banned(), (std::vector<PluginLocator>{PluginLocator(VST, u"/first.so"), PluginLocator(VST, u"/last.so")}));
-    EXPECT_FALSE(manager.WasReadIncompletely());
-}
-
-TEST(BannedPluginManager, TellsWhenTheFileHeldEntriesPastItsCount)
-{
-    const std::string entries = Value("banned_plugin_files0", "string", "2:/a.so") +
-                                Value("banned_plugin_files1", "string", "2:/b.so");
-    const auto file = [&](const std::string& version, const std::string& count) {
-        return Document(Value("version", "uint32", version) + Value("num_banned_plugin_files", "int32", count) + entries);
+    // File text (none: missing), the banned set afterwards, whether records were left unread.
+    const std::tuple<std::optional<std::string>, std::vector<PluginLocator>, bool> cases[] = {
+        {std::nullopt, {kept}, false},
+        {"<<<not xml", {kept}, true},
+        {file("2", "2", "2:/a.so", "2:/b.so"), {kept}, true},
+        {file("1", "2", "2:/a.so", "2:/b.so"), {a, b}, false},
+        {file("1", "1", "2:/a.so", "2:/b.so"), {a}, true},
+        {file("1", "-1", "2:/a.so", "2:/b.so"), {}, true},
+        // A huge count costs no more than the entries present; empty entries and gaps are skipped.
+        {file("1", "2147483647", "", "2:/a.so"), {a}, false},
+        {file("1", "10", "2:/a.so", "2:/b.so", 9), {a, b}, false},
     };
-    const std::tuple<std::optional<std::string>, std::size_t, bool> cases[] = {
-        {std::nullopt, 0, false},  {file("1", "2"), 2, false}, {file("1", "1"), 1, true},
-        {file("1", "-1"), 0, true}, {file("2", "2"), 0, true},  {"<<<not xml", 0, true},
-    };
-    for (const auto& [text, banned, incomplete] : cases) {
+    for (const auto& [text, expected, incomplete] : cases) {
         TempDir dir;
         File banFile(text ? dir.Write("banned.xml", *text) : dir.Path() / "missing.xml");
         Banned(true);
+        BannedPluginManager::GetInstance().AddBannedPlugin(kept);
         BannedPluginManager::GetInstance().LoadConfiguration(banFile);
-        EXPECT_EQ(Banned().size(), banned) << text.value_or("missing");
+        EXPECT_EQ(Banned(), expected) << text.value_or("missing");
         EXPECT_EQ(BannedPluginManager::GetInstance().WasReadIncompletely(), incomplete) << text.value_or("missing");
     }
 }

@@ -3,13 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
 #include <optional>
-#include <thread>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace kelaudiofilterhost;
 using namespace kelaudiofilterhost::testing;
@@ -180,35 +174,4 @@ TEST(ModuleCatalogue, CollectsNewAndVanishedModules)
     catalogue.GetPluginTechnology(VST3)->RemoveAllPluginDirectories();
     EXPECT_TRUE(catalogue.CollectPotentialPlugins(true, removed).empty());
     EXPECT_EQ(removed, (std::vector<PluginLocator>{gone, a}));
-}
-
-TEST(ModuleCatalogue, InterruptedSaveLeavesTheOldFileLoadable)
-{
-    TempDir dir;
-    PluginModuleInfoManager& catalogue = FreshCatalogue();
-    Fill(catalogue, 10);
-    kelcore::filesupport::File file(dir.Path() / "AudioPluginManagerSettings.xml");
-    ASSERT_TRUE(catalogue.SaveConfiguration(file, true));
-    Fill(catalogue, 1000);
-    const auto started = std::chrono::steady_clock::now();
-    kelcore::filesupport::File scratch(dir.Path() / "scratch.xml");
-    ASSERT_TRUE(catalogue.SaveConfiguration(scratch, true));
-    const auto saveTime = std::chrono::steady_clock::now() - started;
-
-    // Killed at moments spread over the first saves: the file is the old catalogue or the new one, whole.
-    for (int eighth = 1; eighth <= 12; ++eighth) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        while (child == 0) {
-            catalogue.SaveConfiguration(file, true);
-        }
-        std::this_thread::sleep_for(saveTime * eighth / 8);
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
-        PropList stored;
-        std::int32_t count = -1;
-        kelcore::proplist::utils::LoadPropList(file.FullPath(), stored, false);
-        stored.GetValue("num_plugin_infos", count);
-        EXPECT_TRUE(count == 10 || count == 1000) << eighth << ": " << count;
-    }
 }

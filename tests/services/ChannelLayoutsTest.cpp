@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <set>
 #include <string>
 
@@ -39,25 +38,3 @@ TEST(ChannelLayouts, EveryFactoryIsStableWithItsCountOfDistinctAssignedChannels)
     }
     EXPECT_NE(Create7_1ChannelLayout(), Create7_1ItuChannelLayout());
 }
-
-// A factory named after its channels, and their names ("L_R_C" stands for "L R C").
-#define KAFH_LAYOUT(channels) {Create_##channels##_ChannelLayout(), #channels}
-
-TEST(ChannelLayouts, NamedFactoriesSpellTheirChannels)
-{
-    const std::pair<ChannelLayout, std::string> cases[] = {
-        KAFH_LAYOUT(C_LFE), KAFH_LAYOUT(Lc_Rc), KAFH_LAYOUT(Lsd_Rsd), KAFH_LAYOUT(L_R_C), KAFH_LAYOUT(L_R_Cs),
-        KAFH_LAYOUT(L_R_C_Cs), KAFH_LAYOUT(L_R_C_LFE), KAFH_LAYOUT(L_R_LFE_Cs), KAFH_LAYOUT(L_R_C_LFE_Cs),
-        KAFH_LAYOUT(L_R_LFE_Ls_Rs), KAFH_LAYOUT(L_R_C_Ls_Rs), KAFH_LAYOUT(L_R_C_Ls_Rs_Cs),
-        KAFH_LAYOUT(L_R_C_LFE_Ls_Rs_Cs), KAFH_LAYOUT(L_R_C_Ls_Rs_Lc_Rc), KAFH_LAYOUT(L_R_C_Ls_Rs_Lc_Rc_Cs),
-        KAFH_LAYOUT(L_R_C_LFE_Ls_Rs_Lc_Rc_Cs), KAFH_LAYOUT(L_R_Ls_Rs_Lsd_Rsd), KAFH_LAYOUT(L_R_LFE_Ls_Rs_Lsd_Rsd),
-        KAFH_LAYOUT(L_R_C_Ls_Rs_Lsd_Rsd), KAFH_LAYOUT(L_R_C_LFE_Ls_Rs_Lsd_Rsd), KAFH_LAYOUT(L_R_C_Ls_Rs_Cs_Lsd_Rsd),
-        KAFH_LAYOUT(L_R_C_LFE_Ls_Rs_Cs_Lsd_Rsd),
-    };
-    for (auto [layout, names] : cases) {
-        std::replace(names.begin(), names.end(), '_', ' ');
-        EXPECT_EQ(Names(layout), names);
-    }
-}
-
-#undef KAFH_LAYOUT

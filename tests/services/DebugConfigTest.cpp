@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <tuple>
 
 using namespace kelcore;
@@ -97,14 +95,4 @@ TEST(Locale, ComesFromTheApplicationElseLcAllElseLang)
     EXPECT_EQ(Locale::Default().GetIdentifier(), "de_DE");
     setenv("LC_ALL", savedAll.c_str(), 1);
     setenv("LANG", savedLang.c_str(), 1);
-}
-
-TEST(HighPrecisionTime, MeasuresElapsedTimeInNanoseconds)
-{
-    using namespace utility;
-    const std::int64_t start = HighPrecisionTime::GetTickCount();
-    std::this_thread::sleep_for(std::chrono::milliseconds(3));
-    const std::int64_t elapsed = HighPrecisionTime::ConvertToNanos(HighPrecisionTime::GetTickCount() - start);
-    EXPECT_GE(elapsed, 3'000'000);
-    EXPECT_LT(elapsed, 3'000'000'000);
 }

@@ -2,21 +2,16 @@
 #include "kelaudiofilterhost/services/PropList.h"
 
 #include "kelaudiofilterhost/services/File.h"
-#include "kelaudiofilterhost/services/XmlParser.h"
 
 #include "TempTree.h"
 
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <chrono>
-#include <future>
 #include <limits>
 #include <numeric>
 
 #include <csignal>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -298,34 +293,6 @@ TEST(PropListFile, SavedListsLoadBackOrMergeAndBrokenFilesAreRefused)
         EXPECT_FALSE(utils::LoadPropList(filesupport::FromPath(bad), loaded, true)) << content.size();
     }
     EXPECT_EQ(loaded, sample);
-}
-
-// Runs the read on another thread; a read that blocks is reported and then released by opening
-// the FIFO's other end.
-template <typename Read> void ExpectRefusedPromptly(const fs::path& fifo, Read read)
-{
-    auto result = std::async(std::launch::async, read);
-    if (result.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
-        ADD_FAILURE() << fifo << ": the reader blocks";
-        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-        ::close(fd);
-    }
-    EXPECT_FALSE(result.get()) << fifo;
-}
-
-TEST(PropListFile, AFifoInPlaceOfASettingsFileIsRefusedWithoutBlocking)
-{
-    TempTree dir;
-    const fs::path fifo = dir.Root() / "settings.xml";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    ExpectRefusedPromptly(fifo, [&] {
-        PropList list;
-        return utils::LoadPropList(filesupport::FromPath(fifo), list, false);
-    });
-    ExpectRefusedPromptly(fifo, [&] {
-        xml::AbstractParseHandler handler;
-        return xml::GetParser(handler)->ParseFile(filesupport::FromPath(fifo)) == 0;
-    });
 }
 
 TEST(PropListFile, FailedOrInterruptedSaveLeavesTheOldFileWhole)

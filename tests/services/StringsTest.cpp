@@ -32,15 +32,3 @@ TEST(Strings, IllFormedInputBecomesReplacementCharacters)
     EXPECT_EQ(UTF16to8(UTF16String{0xDC00}), "\xEF\xBF\xBD");
     EXPECT_EQ(AsciiToUTF16("ab\xE9"), u"ab\uFFFD");
 }
-
-TEST(Strings, NumbersAndStreamsUseClassicFormatting)
-{
-    EXPECT_EQ(NumberToString(std::int32_t{-2147483647 - 1}), u"-2147483648");
-    EXPECT_EQ(NumberToString(std::uint32_t{4294967295u}), u"4294967295");
-    oUTF16StringStream wide;
-    wide << 0.5f << u" " << 1.0f << u" " << 0.1234567f << u" " << 42 << u" " << 1e10f;
-    EXPECT_EQ(wide.str(), u"0.5 1 0.123457 42 1e+10");
-    oUTF8StringStream narrow;
-    narrow << "x=" << -3 << ' ' << UTF16String(u"ü");
-    EXPECT_EQ(narrow.str(), "x=-3 \xC3\xBC");
-}
