@@ -2,13 +2,12 @@
 #include "kelaudiofilterhost/presets/PresetData.h"
 #include "kelaudiofilterhost/services/PluginCallTrail.h"
 #include "kelaudiofilterhost/services/PropList.h"
-#include "kelaudiofilterhost/services/Trace.h"
 #include "kelaudiofilterhost/vst2/VSTAudioFilter.h"
+#include "tests/support/TraceCapture.h"
 #include "tests/support/Vst2TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,36 +17,6 @@ namespace {
 
 using namespace kelaudiofilterhost::testing;
 namespace abi = vst::abi;
-
-// Collects every trace line while alive.
-class TraceCapture {
-public:
-    TraceCapture()
-    {
-        kelcore::debug::SetTraceConfiguration("*=5");
-        kelcore::debug::SetTraceSink([this](std::string_view line) { mLines.emplace_back(line); });
-    }
-    ~TraceCapture()
-    {
-        kelcore::debug::SetTraceSink({});
-        kelcore::debug::ResetTraceConfiguration();
-    }
-    /// The first line holding every part, or empty.
-    std::string Find(std::initializer_list<std::string> parts) const
-    {
-        for (const auto& line : mLines) {
-            if (std::all_of(parts.begin(), parts.end(),
-                            [&](const std::string& part) { return line.find(part) != std::string::npos; })) {
-                return line;
-            }
-        }
-        return {};
-    }
-    void Clear() { mLines.clear(); }
-
-private:
-    std::vector<std::string> mLines;
-};
 
 std::string Quoted(const std::string& title)
 {
@@ -98,13 +67,16 @@ TEST(VSTEffectGate, TracesEveryKindOfThrowingCallWithItsModuleAndName)
         c.run();
         // Faults on the audio path are traced by the next call that may trace.
         filter->Dispatch(abi::effGetProgram);
-        EXPECT_NE(traces.Find({c.category, module + c.expected}), "") << c.call;
+        EXPECT_TRUE(traces.Contains({c.category, module + c.expected})) << c.call;
     }
     // The trail names the last call even when it threw, and knows it has returned.
     const auto trail = kelcore::trail::Read();
     EXPECT_EQ(trail.call, "effGetProgram");
     EXPECT_FALSE(trail.inCall);
-    filter->Suspend();
+    kelcore::proplist::PropList stored;
+    PresetData preset(stored);
+    filter->SaveSettings(preset);
+    filter->Suspend(); // effMainsChanged and effStopProcess throw too
 }
 
 TEST(VSTEffectGate, MisbehaviourChecksTraceByName)
@@ -112,12 +84,19 @@ TEST(VSTEffectGate, MisbehaviourChecksTraceByName)
     TraceCapture traces;
     auto liar = OpenTestEffect("KafhLiar", kafhtest::kLiarId);
     ASSERT_TRUE(liar);
-    liar->GetInitialDelay();
-    liar->GetNumFactoryPresets();
-    kelcore::proplist::PropList stored;
-    PresetData preset(stored);
-    liar->SaveSettings(preset); // a chunk of 0 bytes at no buffer is no misbehaviour
-    liar->SaveSettings(preset); // -1 bytes
+    EXPECT_EQ(liar->GetParameterCount(), 0);
+    EXPECT_EQ(liar->GetNumFactoryPresets(), 0);
+    EXPECT_EQ(liar->GetInitialDelay(), 0);
+    EXPECT_EQ(liar->GetNumberOfOutputChannels(), 0u);
+    EXPECT_EQ(liar->GetNumberOfInputChannels(), 1000u);
+    EXPECT_EQ(liar->GetComponentID(), u"2:3405705229 KafhLiar"); // the unique ID read as unsigned
+    for (int i = 0; i < 3; ++i) { // 0 bytes at no buffer (no misbehaviour), -1 bytes, 2^40 bytes: none stored
+        kelcore::proplist::PropList stored;
+        PresetData preset(stored);
+        liar->SaveSettings(preset);
+        PresetData::ChunkBytes bytes;
+        EXPECT_FALSE(preset.GetChunkData(bytes));
+    }
     liar->Dispatch(abi::effGetProgram);
     const auto module = Quoted("KafhLiar");
     const std::string expected[] = {
@@ -129,15 +108,16 @@ TEST(VSTEffectGate, MisbehaviourChecksTraceByName)
         "IsChunkSane: effGetChunk gave -1 bytes at a buffer; not stored",
     };
     for (const auto& text : expected) {
-        EXPECT_NE(traces.Find({"<VSTAudioFilter::Misbehaviour>", module + text}), "") << text;
+        EXPECT_TRUE(traces.Contains({"<VSTAudioFilter::Misbehaviour>", module + text})) << text;
     }
-    EXPECT_EQ(traces.Find({"IsChunkSane: effGetChunk gave 0 bytes"}), "");
+    EXPECT_FALSE(traces.Contains({"IsChunkSane: effGetChunk gave 0 bytes"}));
 
     auto badMagic = vst::GetOrLoadModule(TestPlugin("KafhBadMagic"));
     ASSERT_TRUE(badMagic);
     EXPECT_FALSE(badMagic->CreateAudioFilter(
         vst::MakeComponentID(static_cast<std::uint32_t>(kafhtest::kBadMagicId), TestPlugin("KafhBadMagic"))));
-    EXPECT_NE(traces.Find({Quoted("KafhBadMagic") + "HasEffectMagic: "}), "");
+    EXPECT_TRUE(traces.Contains({Quoted("KafhBadMagic") + "HasEffectMagic: "}));
+    EXPECT_FALSE(vst::GetOrLoadModule(TestPlugin("KafhShell"))->CreateAudioFilter(u"2:42 KafhShell"));
 }
 
 TEST(VSTEffectGate, TrailNamesTheCallWhileThePluginRuns)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "kelaudiofilterhost/services/Trace.h"
 #include "kelaudiofilterhost/vst2/VSTAudioFilter.h"
 #include "tests/support/MappedRunner.h"
+#include "tests/support/TraceCapture.h"
 #include "tests/support/Vst2TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -168,14 +168,9 @@ TEST(VSTProcessing, EffectsGetArraysAsLongAsTheirOwnChannelCounts)
     EXPECT_FALSE(poisonWritten);
 
     // Beyond what the host handles: refused, with the reason traced.
-    std::vector<std::string> traced;
-    kelcore::debug::SetTraceConfiguration("*=5");
-    kelcore::debug::SetTraceSink([&](std::string_view line) { traced.emplace_back(line); });
+    TraceCapture trace;
     EXPECT_FALSE(open(2000));
-    kelcore::debug::SetTraceSink({});
-    kelcore::debug::ResetTraceConfiguration();
-    EXPECT_TRUE(std::any_of(traced.begin(), traced.end(),
-                            [](const std::string& line) { return line.find("2000 inputs") != std::string::npos; }));
+    EXPECT_TRUE(trace.Contains("2000 inputs"));
 }
 
 TEST(VSTProcessing, AccumulatingEffectsStartFromTheirInputs)
