@@ -3,11 +3,7 @@
 #include "tests/tools/KafhTestSupport.h"
 
 #include <array>
-#include <csignal>
-#include <cstring>
-#include <thread>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -157,61 +153,6 @@ TEST_F(KafhProcess, TheOutputIsSavedLikeEveryOtherFileThroughLinksWithItsPermiss
     ASSERT_EQ(stat(real.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
     EXPECT_EQ(EntryCount(kept), 1) << "the stale temporary file is removed";
-}
-
-TEST_F(KafhProcess, ATerminatingSignalRemovesTheUnfinishedOutputAndEndsByThatSignal)
-{
-    // The input is a pipe fed here, so kafh is mid-render, with its temporary output open, for
-    // as long as the test wants.
-    const auto in = mFolder / "in.wav";
-    const auto outputs = mFolder / "outputs";
-    std::filesystem::create_directories(outputs);
-    constexpr std::uint32_t kFrames = 10000000;
-    std::string header = "RIFF";
-    const auto add32 = [&header](std::uint32_t value) { header.append(reinterpret_cast<const char*>(&value), 4); };
-    const auto add16 = [&header](std::uint16_t value) { header.append(reinterpret_cast<const char*>(&value), 2); };
-    add32(36 + kFrames * 4);
-    header += "WAVEfmt ";
-    add32(16);
-    add16(3); // IEEE float
-    add16(1);
-    add32(kRate);
-    add32(kRate * 4);
-    add16(4);
-    add16(32);
-    header += "data";
-    add32(kFrames * 4);
-    header.append(40000, '\0');
-
-    for (const int terminating : {SIGHUP, SIGTERM, SIGINT}) {
-        SCOPED_TRACE(strsignal(terminating));
-        std::filesystem::remove(in);
-        ASSERT_EQ(mkfifo(in.c_str(), 0600), 0);
-        const auto out = (outputs / "out.wav").string();
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            // Quiet, and with SIGINT not ignored, as in an interactive shell.
-            const int quiet = open("/dev/null", O_WRONLY);
-            dup2(quiet, STDERR_FILENO);
-            signal(SIGINT, SIG_DFL);
-            execl(KAFH_EXECUTABLE, "kafh", "--config", mConfig.c_str(), "process", "kafh.example.gain", in.c_str(),
-                  out.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        std::ofstream feed(in, std::ios::binary);
-        feed << header << std::flush;
-        for (int i = 0; i < 500 && EntryCount(outputs) == 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        EXPECT_EQ(EntryCount(outputs), 1) << "the temporary output exists while rendering";
-        kill(child, terminating);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        feed.close();
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == terminating) << status;
-        EXPECT_EQ(EntryCount(outputs), 0) << "no temporary file is left";
-    }
 }
 
 } // namespace
