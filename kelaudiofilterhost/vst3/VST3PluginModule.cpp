@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <map>
+#include <set>
 
 namespace kelaudiofilterhost::vst3 {
 
@@ -32,6 +33,15 @@ std::map<UTF16String, boost::intrusive_ptr<VST3PluginModule>>& ModuleCache()
     // run plug-in code (factory release) after the plug-in's own statics may be gone.
     static auto* cache = new std::map<UTF16String, boost::intrusive_ptr<VST3PluginModule>>();
     return *cache;
+}
+
+// Libraries whose ModuleEntry succeeded in this process. Many plug-in frameworks cannot start again
+// after ModuleExit (their statics stay torn down), so a started library is never stopped and never
+// started twice: it stays mapped, so its handle names it for the life of the process.
+std::set<kelcore::ModuleHandle>& StartedLibraries()
+{
+    static auto* started = new std::set<kelcore::ModuleHandle>();
+    return *started;
 }
 
 KAFH_VST3_PLUGIN_CALL Steinberg::int32 CountClasses(const VST3PluginGate& gate, Steinberg::IPluginFactory* factory)
@@ -108,13 +118,25 @@ bool VST3PluginModule::Load()
         KAFH_TRACE("VST3PluginModule::Load", 5, "\"" << GetPath() << "\": cannot load its library");
         return false;
     }
-    // A plug-in may leave threads behind that run its code after ModuleExit: once loaded, a library
-    // stays mapped. Unload stays a logical step.
+    // A plug-in may leave threads behind that run its code: once loaded, a library stays mapped.
+    // Unload stays a logical step.
     UTF8String error;
-    if (!kelcore::platform::KeepModuleMapped(library, error)) {
+    const bool kept = kelcore::platform::KeepModuleMapped(library, error);
+    if (!kept) {
         KAFH_TRACE("VST3PluginModule::Load", 5, "\"" << GetPath() << "\": cannot keep it mapped: " << error);
     }
-    if (InitPluginModule(GetOSModule(), GetPath())) {
+    auto& started = StartedLibraries();
+    bool ready = started.contains(GetOSModule());
+    if (ready) {
+        KAFH_TRACE("VST3PluginModule::Load", 5, "\"" << GetPath() << "\": ModuleEntry already ran in this process");
+    } else if (InitPluginModule(GetOSModule(), GetPath())) {
+        // A library that may be unmapped could come back as a fresh copy under the same handle.
+        if (kept) {
+            started.insert(GetOSModule());
+        }
+        ready = true;
+    }
+    if (ready) {
         const auto getFactory =
             kelcore::GetFunctionPointerFromModule<GetFactoryProc>(GetOSModule(), "GetPluginFactory");
         if (getFactory != nullptr) {
@@ -143,7 +165,8 @@ void VST3PluginModule::Unload()
         mFactory = nullptr;
         gate.Run("IPluginFactory::release", [&]() KAFH_VST3_PLUGIN_CALL { factory->release(); });
     }
-    TerminatePluginModule(GetOSModule(), GetPath());
+    // The library stays started: see StartedLibraries.
+    KAFH_TRACE("VST3PluginModule::Unload", 5, "\"" << GetPath() << "\": library stays started, no ModuleExit");
     PluginModule::Unload();
 }
 

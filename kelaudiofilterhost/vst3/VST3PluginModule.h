@@ -13,7 +13,8 @@ namespace kelaudiofilterhost::vst3 {
 
 /// One VST 3 module (a bundle directory or a plain library file): starts the library, holds its
 /// plug-in factory and lists the audio classes it offers. Once loaded, the library stays mapped for
-/// the life of the process; Unload only ends the module's use (factory released, ModuleExit called).
+/// the life of the process, and so does its start: ModuleEntry runs once per library and process,
+/// ModuleExit never (many plug-in frameworks cannot start again after it).
 class VST3PluginModule : public PluginModule {
 public:
     /// modulePath is the catalogue's path: the bundle directory for a bundle.
@@ -22,9 +23,10 @@ public:
 
     /// False when already loaded; when the bundle's library cannot be found or loaded; when
     /// ModuleEntry refuses or throws, GetPluginFactory is missing or gives no factory (the library
-    /// is then released, without ModuleExit).
+    /// is then released, without ModuleExit). ModuleEntry is skipped when it already succeeded for
+    /// the same library in this process.
     bool Load() override;
-    /// Releases the factory and calls ModuleExit; nothing when not loaded.
+    /// Releases the factory and ends the module's use; ModuleExit is not called. Nothing when not loaded.
     void Unload() override;
     /// A new filter of the class the component ID names; null when the ID is unreadable, the class is
     /// unknown or not an audio class, or its component cannot be made.
@@ -43,7 +45,7 @@ private:
 /// Runs the library's ModuleEntry with its handle; true when it does not export one. False when it
 /// refuses or throws. modulePath names the module in traces and the call trail.
 bool InitPluginModule(kelcore::ModuleHandle library, const UTF16String& modulePath);
-/// Runs the library's ModuleExit when exported; its answer is not used.
+/// Runs the library's ModuleExit when exported; its answer is not used. Unload does not call it.
 void TerminatePluginModule(kelcore::ModuleHandle library, const UTF16String& modulePath);
 
 /// A module from the process-wide cache, loaded; null when it cannot be loaded (a later call tries
