@@ -41,7 +41,7 @@ const kelcore::Guid& GetVST3FactoryGuid()
 }
 
 VST3AudioFilter::VST3AudioFilter(const UTF16String& modulePath, IPluginFactory* factory,
-                                 const PClassInfo& classInfo)
+                                 const PClassInfo& classInfo, bool describeOnly)
     : AudioFilter(MakeVST3ComponentID(ClassIDFromTUID(classInfo.cid)), UTF16String()),
       mModulePath(modulePath),
       mGate(modulePath, "VST3AudioFilter"),
@@ -62,7 +62,7 @@ VST3AudioFilter::VST3AudioFilter(const UTF16String& modulePath, IPluginFactory* 
     if (mFactory != nullptr) {
         CreateComponent();
     }
-    if (mEditController != nullptr) {
+    if (mEditController != nullptr && !describeOnly) {
         SetUpController();
     }
     SetDisplayName(mDisplayName);

@@ -48,9 +48,12 @@ public:
     static constexpr std::size_t kOutputChangeCapacity = 4096;
 
     /// Builds the whole filter; a class whose component cannot be created or initialised still
-    /// gives a filter, which is not initialised and has no buses.
+    /// gives a filter, which is not initialised and has no buses. A filter made only for its
+    /// descriptor (describeOnly, a scan) creates and initialises its controller but does not wire
+    /// it to the component: no handler, connection or state copy, which some plug-ins pay for
+    /// dearly (a controller that rebuilds its whole sound engine from the copied state).
     VST3AudioFilter(const UTF16String& modulePath, Steinberg::IPluginFactory* factory,
-                    const Steinberg::PClassInfo& classInfo);
+                    const Steinberg::PClassInfo& classInfo, bool describeOnly = false);
     ~VST3AudioFilter() override;
 
     VST3AudioFilter(const VST3AudioFilter&) = delete;

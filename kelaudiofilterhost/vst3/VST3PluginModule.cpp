@@ -172,6 +172,19 @@ void VST3PluginModule::Unload()
 
 boost::intrusive_ptr<AudioFilter> VST3PluginModule::CreateAudioFilter(UTF16String componentID)
 {
+    return MakeFilter(componentID, false);
+}
+
+boost::intrusive_ptr<AudioFilterDescriptor> VST3PluginModule::DescribeAudioFilter(const UTF16String& componentID,
+                                                                                  const PluginLocator& locator,
+                                                                                  bool applicationPlugin)
+{
+    const auto filter = MakeFilter(componentID, true);
+    return filter ? filter->CreateFilterDescriptor(locator, applicationPlugin) : nullptr;
+}
+
+boost::intrusive_ptr<VST3AudioFilter> VST3PluginModule::MakeFilter(const UTF16String& componentID, bool describeOnly)
+{
     KAFH_TRACE("VST3PluginModule::CreateAudioFilter", 5, "componentID=" << componentID);
     const VST3ClassID classID = ParseVST3ComponentID(componentID);
     if (classID == VST3ClassID{}) {
@@ -183,7 +196,7 @@ boost::intrusive_ptr<AudioFilter> VST3PluginModule::CreateAudioFilter(UTF16Strin
     for (Steinberg::int32 i = 0; i < count; ++i) {
         Steinberg::PClassInfo info;
         if (ReadClassInfo(gate, *mFactory, i, info) && ClassIDFromTUID(info.cid) == classID) {
-            return new VST3AudioFilter(GetPath(), mFactory, info);
+            return new VST3AudioFilter(GetPath(), mFactory, info, describeOnly);
         }
     }
     KAFH_TRACE("VST3PluginModule::CreateAudioFilter", 1,

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "kelaudiofilterhost/catalogue/AudioFilterDescriptor.h"
 #include "kelaudiofilterhost/catalogue/PluginModule.h"
 
 #include <pluginterfaces/base/ipluginbase.h>
@@ -10,6 +11,8 @@
 #include <vector>
 
 namespace kelaudiofilterhost::vst3 {
+
+class VST3AudioFilter;
 
 /// One VST 3 module (a bundle directory or a plain library file): starts the library, holds its
 /// plug-in factory and lists the audio classes it offers. Once loaded, the library stays mapped for
@@ -31,6 +34,12 @@ public:
     /// A new filter of the class the component ID names; null when the ID is unreadable, the class is
     /// unknown or not an audio class, or its component cannot be made.
     boost::intrusive_ptr<AudioFilter> CreateAudioFilter(UTF16String componentID) override;
+    /// The descriptor of the class the component ID names, from a filter made only to be described
+    /// (see VST3AudioFilter); null where CreateAudioFilter gives no filter or the filter did not
+    /// initialise.
+    boost::intrusive_ptr<AudioFilterDescriptor> DescribeAudioFilter(const UTF16String& componentID,
+                                                                    const PluginLocator& locator,
+                                                                    bool applicationPlugin);
     /// The module's record and the component IDs of its "Audio Module Class" classes; null (and no
     /// IDs) without a factory, without classes or when banned statically.
     boost::intrusive_ptr<PluginModuleInfo> GetPluginInfo(std::vector<UTF16String>& componentIDs) override;
@@ -39,6 +48,8 @@ public:
     Steinberg::IPluginFactory* GetFactory() const { return mFactory; }
 
 private:
+    boost::intrusive_ptr<VST3AudioFilter> MakeFilter(const UTF16String& componentID, bool describeOnly);
+
     Steinberg::IPluginFactory* mFactory = nullptr;
 };
 

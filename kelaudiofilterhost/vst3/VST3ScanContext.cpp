@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kelaudiofilterhost/vst3/VST3ScanContext.h"
 
-#include "kelaudiofilterhost/framework/AudioFilter.h"
 #include "kelaudiofilterhost/vst3/VST3PluginModule.h"
 
 namespace kelaudiofilterhost::vst3 {
@@ -21,8 +20,8 @@ boost::intrusive_ptr<AudioFilterDescriptor> VST3ScanContext::DescribeFilter(Plug
                                                                             const PluginLocator& locator,
                                                                             bool applicationPlugin)
 {
-    auto filter = module.CreateAudioFilter(componentID);
-    return filter ? filter->CreateFilterDescriptor(locator, applicationPlugin) : nullptr;
+    // LoadModule hands out VST 3 modules only.
+    return static_cast<VST3PluginModule&>(module).DescribeAudioFilter(componentID, locator, applicationPlugin);
 }
 
 } // namespace kelaudiofilterhost::vst3
