@@ -226,29 +226,29 @@ TEST(VST3FilterProcessing, LongBlocksArriveInPiecesWithTimeSetupAndTransport)
     filter->Suspend();
 
     const fixture::RecorderLog log = LogOf(*filter);
-    ASSERT_EQ(log.magic, fixture::kRecorderStateMagic);
-    ASSERT_EQ(log.processCount, 3u);
+    ASSERT_EQ(+log.magic, fixture::kRecorderStateMagic);
+    ASSERT_EQ(+log.processCount, 3u);
     const int sizes[] = {1024, 1024, 452};
     const float firsts[] = {0.0f, 1024.0f, 2048.0f};
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(log.blocks[i].numSamples, sizes[i]);
-        EXPECT_EQ(log.blocks[i].firstSample, firsts[i]);
+        EXPECT_EQ(+log.blocks[i].numSamples, sizes[i]);
+        EXPECT_EQ(+log.blocks[i].firstSample, firsts[i]);
     }
-    EXPECT_EQ(log.projectTimeSamples, 96000 + 2048);
-    EXPECT_EQ(log.contextState, ProcessContext::kSystemTimeValid | ProcessContext::kProjectTimeMusicValid |
+    EXPECT_EQ(+log.projectTimeSamples, 96000 + 2048);
+    EXPECT_EQ(+log.contextState, ProcessContext::kSystemTimeValid | ProcessContext::kProjectTimeMusicValid |
                                     ProcessContext::kTempoValid | ProcessContext::kBarPositionValid |
                                     ProcessContext::kTimeSigValid | ProcessContext::kPlaying |
                                     ProcessContext::kCycleActive);
-    EXPECT_EQ(log.tempo, 120.0);
-    EXPECT_EQ(log.timeSigNumerator, 3);
-    EXPECT_EQ(log.processMode, Steinberg::Vst::kRealtime);
-    EXPECT_EQ(log.maxSamplesPerBlock, 4096);
-    EXPECT_EQ(log.setupSampleRate, 48000.0);
-    EXPECT_EQ(log.processingOn, 1u);
-    EXPECT_EQ(log.processingOff, 1u);
-    EXPECT_EQ(log.activeOn, 1u);
-    EXPECT_EQ(log.activeOff, 1u);
-    EXPECT_EQ(log.noOutputChanges, 0u);
+    EXPECT_EQ(+log.tempo, 120.0);
+    EXPECT_EQ(+log.timeSigNumerator, 3);
+    EXPECT_EQ(+log.processMode, Steinberg::Vst::kRealtime);
+    EXPECT_EQ(+log.maxSamplesPerBlock, 4096);
+    EXPECT_EQ(+log.setupSampleRate, 48000.0);
+    EXPECT_EQ(+log.processingOn, 1u);
+    EXPECT_EQ(+log.processingOff, 1u);
+    EXPECT_EQ(+log.activeOn, 1u);
+    EXPECT_EQ(+log.activeOff, 1u);
+    EXPECT_EQ(+log.noOutputChanges, 0u);
 }
 
 TEST(VST3FilterProcessing, PendingChangesAreBoundedAndOutputChangesComeBackOffTheAudioThread)
@@ -276,12 +276,12 @@ TEST(VST3FilterProcessing, PendingChangesAreBoundedAndOutputChangesComeBackOffTh
 
     const fixture::RecorderLog log = LogOf(*filter);
     // All at offset 0, each replacing the last in the one queue of A.
-    ASSERT_EQ(log.pointCount, 1u);
-    EXPECT_EQ(log.points[0].paramId, fixture::kRecorderParamA);
+    ASSERT_EQ(+log.pointCount, 1u);
+    EXPECT_EQ(+log.points[0].paramId, fixture::kRecorderParamA);
     EXPECT_FLOAT_EQ(static_cast<float>(log.points[0].value), 0.5f);
-    EXPECT_EQ(log.processCount, 5u);
-    EXPECT_EQ(log.blocks[1].numSamples, 64);
-    EXPECT_EQ(log.blocks[4].numSamples, 8);
+    EXPECT_EQ(+log.processCount, 5u);
+    EXPECT_EQ(+log.blocks[1].numSamples, 64);
+    EXPECT_EQ(+log.blocks[4].numSamples, 8);
     // The processor echoed A as B: the signal names B's index and the controller holds the value.
     ASSERT_FALSE(automated.empty());
     EXPECT_EQ(automated.back().first, 1);
