@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Every VST 2 module installed on the machine and our own test plug-ins, each case in a child process:
-// scanned alone, every effect created, processed, changed, saved and restored. Only the modules of the
-// packages the set-up installs, and our own, are known to be sound and must pass; others are reported.
-#include "kelaudiofilterhost/catalogue/AudioFilterDescriptorManager.h"
+// The VST 2 modules installed on the machine and our own test plug-ins, each case in a child process:
+// every module scanned alone into a fresh catalogue, every effect created, processed, changed, saved
+// and restored. A plug-in that crashes, hangs or fails there is reported with the step and its last
+// call, and the run goes on. The
+// modules of the packages the set-up installs, and our own, must pass: from outside, a crash of the
+// library cannot be told from a crash of the plug-in, so only modules known to be sound can judge it.
+#include "ThirdPartyCase.h"
+
 #include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
-#include "kelaudiofilterhost/catalogue/PluginModuleScanner.h"
-#include "kelaudiofilterhost/framework/AudioFilter.h"
 #include "kelaudiofilterhost/framework/AudioFilterFactory.h"
-#include "kelaudiofilterhost/isolation/IsolatedRun.h"
-#include "kelaudiofilterhost/presets/PresetData.h"
 #include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/PluginCallTrail.h"
 #include "kelaudiofilterhost/services/PropList.h"
@@ -16,73 +16,17 @@
 #include "kelaudiofilterhost/vst2/VSTPluginModule.h"
 #include "kelaudiofilterhost/vst2/VSTTechnology.h"
 
-#include <gtest/gtest-spi.h>
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <iostream>
 #include <map>
-#include <set>
-#include <sstream>
 
 namespace kelaudiofilterhost {
 namespace {
 
-using isolation::Result;
-
-constexpr float kRate = 48000.0f;
-constexpr int kBlock = 512;
-constexpr int kBlocks = 94; // one second
-// Generous for a slow plug-in under sanitizers; only a plug-in that hangs ever waits this long.
-constexpr std::chrono::milliseconds kScanTimeout{30000};
-constexpr std::chrono::milliseconds kEffectTimeout{60000};
-
-struct Module {
-    /// From a package the set-up installs, one of our own test plug-ins, or anything else installed.
-    enum class Source { Package, Ours, Other };
-    PluginLocator locator;
-    std::string path;
-    Source source = Source::Other;
-    /// Known to be sound: it must pass every case.
-    bool Required() const { return source != Source::Other; }
-};
-
-std::string Canonical(const std::string& path)
-{
-    std::error_code error;
-    const auto canonical = std::filesystem::weakly_canonical(path, error);
-    return error ? path : canonical.string();
-}
-
-// The files of the packages the set-up installs, as the package manager lists them.
-std::set<std::string> KnownPackageFiles()
-{
-    std::set<std::string> files;
-    FILE* list = ::popen("dpkg-query -L zam-plugins dpf-plugins-vst 2>/dev/null", "r");
-    if (list == nullptr) {
-        return files;
-    }
-    char line[4096];
-    while (std::fgets(line, sizeof line, list) != nullptr) {
-        std::string path(line);
-        while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) {
-            path.pop_back();
-        }
-        if (path.ends_with(".so")) {
-            files.insert(Canonical(path));
-        }
-    }
-    ::pclose(list);
-    return files;
-}
+using namespace integration;
 
 // Every candidate of the VST 2 folders the library searches by default, and our own test plug-ins.
 std::vector<Module> ModulesToTry()
 {
-    const auto known = KnownPackageFiles();
+    const auto known = KnownPackageFiles("zam-plugins dpf-plugins-vst", ".so");
     std::vector<Module> modules;
     std::set<std::string> seen;
     auto add = [&](const UTF16String& folder, bool ours) {
@@ -103,72 +47,6 @@ std::vector<Module> ModulesToTry()
     add(kelcore::UTF8to16(KAFH_INTEGRATION_VST2_DIR), true);
     return modules;
 }
-
-// Runs the body in a child process: what it reports and the test framework's failures inside it come
-// back as the payload; after a crash or hang the trail's step and the last plug-in call tell how far it got.
-Result RunCase(const std::function<void(std::ostream&)>& body, std::chrono::milliseconds timeout)
-{
-    return isolation::RunForked(
-        [&body](std::string& payload) {
-            std::ostringstream report;
-            ::testing::TestPartResultArray failures;
-            {
-                ::testing::ScopedFakeTestPartResultReporter intercept(
-                    ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
-                body(report);
-            }
-            bool passed = true;
-            for (int i = 0; i < failures.size(); ++i) {
-                const auto& failure = failures.GetTestPartResult(i);
-                if (failure.failed()) {
-                    passed = false;
-                    report << failure.file_name() << ':' << failure.line_number() << ": " << failure.message()
-                           << '\n';
-                }
-            }
-            payload = report.str();
-            return passed;
-        },
-        isolation::Options{timeout});
-}
-
-// A required module must pass; any other module's trouble is its own and is only reported.
-void Judge(const Module& module, const std::string& what, const Result& result)
-{
-    if (result.Completed()) {
-        return;
-    }
-    if (module.Required()) {
-        ADD_FAILURE() << module.path << ", " << what << ": " << result.Describe() << '\n' << result.payload;
-        return;
-    }
-    std::cout << "[ NOTE     ] " << module.path << ", " << what << ": " << result.Describe()
-              << " (not one of the modules known to be sound)\n"
-              << result.payload.substr(0, 2000) << '\n';
-}
-
-void ScanAlone(const PluginLocator& locator)
-{
-    boost::intrusive_ptr<PluginModuleScanner> scanner = new PluginModuleScanner({locator});
-    scanner->BeginScan();
-    while (scanner->ContinueScan()) {
-    }
-    scanner->EndScan();
-}
-
-std::vector<boost::intrusive_ptr<AudioFilterDescriptor>> DescriptorsOf(const PluginLocator& locator)
-{
-    std::vector<boost::intrusive_ptr<AudioFilterDescriptor>> found;
-    const auto& manager = AudioFilterDescriptorManager::GetInstance();
-    for (auto it = manager.InfoBegin(); it != manager.InfoEnd(); ++it) {
-        if ((*it)->GetLocator() == locator) {
-            found.push_back(*it);
-        }
-    }
-    return found;
-}
-
-constexpr const char* kComponentLine = "component: ";
 
 // In the child: scans the module alone and checks what the catalogue records against what the module
 // is, read through the binary interface. Reports one line per component for the effect cases.
@@ -224,71 +102,6 @@ void ScanCase(const Module& module, std::ostream& report)
     }
 }
 
-std::vector<UTF16String> ComponentsIn(const std::string& report)
-{
-    std::vector<UTF16String> components;
-    std::istringstream lines(report);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.starts_with(kComponentLine)) {
-            components.push_back(kelcore::UTF8to16(line.substr(std::string(kComponentLine).size())));
-        }
-    }
-    return components;
-}
-
-// A chirp-like signal with some noise, the same on every call.
-void FillSignal(std::vector<std::vector<float>>& in, int block)
-{
-    for (std::size_t c = 0; c < in.size(); ++c) {
-        for (int i = 0; i < kBlock; ++i) {
-            const double t = (static_cast<double>(block) * kBlock + i) / kRate;
-            const double noise = std::sin(t * 12345.678 * (static_cast<double>(c) + 1.0)) * 0.05;
-            in[c][static_cast<std::size_t>(i)] =
-                static_cast<float>(0.4 * std::sin(2.0 * M_PI * (220.0 + 400.0 * t) * t) + noise);
-        }
-    }
-}
-
-std::vector<float> Render(AudioFilter& filter)
-{
-    filter.SetSampleRate(kRate);
-    filter.SetBlockSize(kBlock);
-    filter.SetUseChannelMap(true);
-    filter.SetChannelMapTargetChannelLayout(kelmediatypes::CreateStereoChannelLayout());
-    filter.SetChannelMap(AudioFilter::BuildBestFitChannelMap(filter.GetInputBuses(),
-                                                             kelmediatypes::CreateStereoChannelLayout()), true);
-    filter.SetChannelMap(AudioFilter::BuildBestFitChannelMap(filter.GetOutputBuses(),
-                                                             kelmediatypes::CreateStereoChannelLayout()), false);
-    filter.Resume();
-    std::vector<std::vector<float>> in(2, std::vector<float>(kBlock)), out(2, std::vector<float>(kBlock));
-    float* inPointers[] = {in[0].data(), in[1].data()};
-    float* outPointers[] = {out[0].data(), out[1].data()};
-    std::vector<float> samples;
-    for (int block = 0; block < kBlocks; ++block) {
-        FillSignal(in, block);
-        // Outputs an accumulating effect leaves alone keep what the caller put there.
-        for (auto& channel : out) {
-            std::fill(channel.begin(), channel.end(), 0.0f);
-        }
-        filter.ProcessWithMapping(inPointers, outPointers, kBlock);
-        for (const auto& channel : out) {
-            samples.insert(samples.end(), channel.begin(), channel.end());
-        }
-    }
-    filter.Suspend();
-    return samples;
-}
-
-double RmsDifference(const std::vector<float>& a, const std::vector<float>& b)
-{
-    double sum = 0.0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const double d = static_cast<double>(a[i]) - b[i];
-        sum += d * d;
-    }
-    return std::sqrt(sum / static_cast<double>(std::max<std::size_t>(a.size(), 1)));
-}
-
 // In the child: the effect's case. The restore is judged by the state and the audio, not by what
 // getParameter echoes: a plug-in may echo a value exactly and store it rounded to its own steps.
 void EffectCase(const Module& module, const UTF16String& id, std::ostream& report)
@@ -335,7 +148,7 @@ void EffectCase(const Module& module, const UTF16String& id, std::ostream& repor
     kelcore::proplist::PropList againList;
     PresetData again(againList);
     restored->SaveSettings(again);
-    EXPECT_TRUE(again == saved) << "the restored instance saves another state";
+    EXPECT_TRUE(again == saved) << "the restored instance saves another state: " << StateDifference(saved, again);
 
     kelcore::trail::SetStep("process restored");
     const auto second = Render(*restored);
