@@ -48,11 +48,6 @@ public:
         return true;
     }
 
-    bool IsEmpty() const noexcept
-    {
-        return mRead.load(std::memory_order_acquire) == mWrite.load(std::memory_order_acquire);
-    }
-
     /// The oldest change; false when there is none.
     bool Pop(ParameterChange& change) noexcept
     {
@@ -63,6 +58,12 @@ public:
         change = mEntries[read];
         mRead.store(read + 1 == mEntries.size() ? 0 : read + 1, std::memory_order_release);
         return true;
+    }
+
+    /// Whether nothing waits; only the popping thread can rely on the answer.
+    bool IsEmpty() const noexcept
+    {
+        return mRead.load(std::memory_order_relaxed) == mWrite.load(std::memory_order_acquire);
     }
 
     /// Changes dropped since the last call; the count restarts at 0.

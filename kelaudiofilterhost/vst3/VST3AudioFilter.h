@@ -165,8 +165,14 @@ private:
     /// setupProcessing with the filter's rate and block size; only while inactive and with a rate.
     void SetUpProcessing();
     void ActivateBuses();
+    /// Handles the restarts asked for, then sets up processing and the buses and activates the
+    /// component, unless it is active.
+    void Activate();
     /// setProcessing (false) when processing, then setActive (false).
     void Deactivate();
+    /// Hands the parameter changes still pending to an inactive processor, so that its state
+    /// holds them; an active one takes them with its next block.
+    void FlushParameterChanges();
     void AllocateBusBuffers();
     void FreeBusBuffers();
     void UpdateProcessContext();
@@ -176,9 +182,6 @@ private:
     void PrepareParameterChanges();
     /// Keeps what the processor wrote into the output queues for DeliverProcessorParameterChanges.
     void CollectOutputParameterChanges();
-    /// Hands changes still waiting for a block to an inactive processor in a block of no samples, so
-    /// that its state includes them. Non-audio threads, while suspended only.
-    void FlushParameterChanges();
     /// Traces what the audio thread could only count: refusals, drops, failures and throws.
     void ReportAudioThreadFaults();
     /// Writes the component's (or controller's) state into a new stream; empty on failure.

@@ -336,6 +336,13 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::ActivateBuses()
 KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::Resume()
 {
     DeliverProcessorParameterChanges();
+    Activate();
+    mProcessFailureReported = false;
+    AudioFilter::Resume();
+}
+
+KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::Activate()
+{
     const int32 restart = mRestartFlags.exchange(0, std::memory_order_relaxed);
     if ((restart & Vst::kIoChanged) != 0) {
         BuildIOConfiguration();
@@ -363,8 +370,30 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::Resume()
         }
         mActive = true;
     }
-    mProcessFailureReported = false;
-    AudioFilter::Resume();
+}
+
+KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::FlushParameterChanges()
+{
+    if (!mInitialised || mAudioProcessor == nullptr || mActive || mPendingInputChanges.IsEmpty()) {
+        return;
+    }
+    // Plug-ins take parameter changes only in process, and only while active: switch on for one
+    // call without audio, which is how a host hands changes over while nothing is processed.
+    Activate();
+    Vst::ProcessData flush{};
+    flush.processMode = Vst::kRealtime;
+    flush.symbolicSampleSize = Vst::kSample32;
+    flush.inputParameterChanges = mInputChanges;
+    flush.outputParameterChanges = mOutputChanges;
+    flush.processContext = &mProcessContext;
+    PrepareParameterChanges();
+    mGate.Call("IAudioProcessor::process", [&]() KAFH_VST3_PLUGIN_CALL { return mAudioProcessor->process(flush); },
+               tresult{kInternalError});
+    CollectOutputParameterChanges();
+    mInputChanges->Clear();
+    Deactivate();
+    FreeBusBuffers();
+    DeliverProcessorParameterChanges();
 }
 
 KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::Deactivate()
@@ -557,41 +586,6 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::Process(float** inputs, float** outp
         mInputChanges->Clear();
         mProcessThrows.fetch_add(1, std::memory_order_relaxed);
     }
-}
-
-// Plug-ins take parameter changes without audio in a process call of no samples and no buses.
-KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::FlushParameterChanges()
-{
-    if (!mInitialised || mAudioProcessor == nullptr || mActive || mPendingInputChanges.IsEmpty()) {
-        return;
-    }
-    if (mSetupPending || GetSampleRate() <= 0.0f) {
-        if (GetSampleRate() <= 0.0f) {
-            AudioFilter::SetSampleRate(44100.0f);
-            mProcessContext.sampleRate = 44100.0;
-        }
-        SetUpProcessing();
-    }
-    mGate.Call("IComponent::setActive", [&]() KAFH_VST3_PLUGIN_CALL { return mComponent->setActive(true); },
-               tresult{kInternalError});
-    mActive = true;
-    Vst::ProcessData flush{};
-    flush.processMode = Vst::kRealtime;
-    flush.symbolicSampleSize = Vst::kSample32;
-    flush.inputParameterChanges = mInputChanges;
-    flush.outputParameterChanges = mOutputChanges;
-    flush.processContext = &mProcessContext;
-    PrepareParameterChanges();
-    mGate.Call("IAudioProcessor::setProcessing", [&]() KAFH_VST3_PLUGIN_CALL {
-        return mAudioProcessor->setProcessing(true);
-    }, tresult{kInternalError});
-    mProcessing = true;
-    mGate.Call("IAudioProcessor::process", [&]() KAFH_VST3_PLUGIN_CALL { return mAudioProcessor->process(flush); },
-               tresult{kInternalError});
-    CollectOutputParameterChanges();
-    mInputChanges->Clear();
-    Deactivate();
-    DeliverProcessorParameterChanges();
 }
 
 void VST3AudioFilter::ReportAudioThreadFaults()
