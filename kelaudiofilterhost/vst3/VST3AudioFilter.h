@@ -173,6 +173,9 @@ private:
     /// Hands the parameter changes still pending to an inactive processor, so that its state
     /// holds them; an active one takes them with its next block.
     void FlushParameterChanges();
+    /// One process call without audio that hands the pending changes over; only while active and
+    /// while the audio thread cannot be processing.
+    void ProcessParameterChangesOnly();
     void AllocateBusBuffers();
     void FreeBusBuffers();
     void UpdateProcessContext();

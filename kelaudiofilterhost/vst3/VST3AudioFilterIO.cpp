@@ -336,7 +336,14 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::ActivateBuses()
 KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::Resume()
 {
     DeliverProcessorParameterChanges();
+    const bool wasActive = mActive;
     Activate();
+    // Parameters set while suspended can change what the filter reports (its latency, say): the
+    // processor takes them now, so that what is asked after Resume answers for them.
+    if (!wasActive && mActive && !mPendingInputChanges.IsEmpty()) {
+        ProcessParameterChangesOnly();
+        DeliverProcessorParameterChanges();
+    }
     mProcessFailureReported = false;
     AudioFilter::Resume();
 }
@@ -378,8 +385,20 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::FlushParameterChanges()
         return;
     }
     // Plug-ins take parameter changes only in process, and only while active: switch on for one
-    // call without audio, which is how a host hands changes over while nothing is processed.
+    // call without audio.
     Activate();
+    ProcessParameterChangesOnly();
+    Deactivate();
+    FreeBusBuffers();
+    DeliverProcessorParameterChanges();
+}
+
+KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::ProcessParameterChangesOnly()
+{
+    if (mAudioProcessor == nullptr) {
+        return;
+    }
+    // No buses and no samples: how a host hands changes over while nothing is processed.
     Vst::ProcessData flush{};
     flush.processMode = Vst::kRealtime;
     flush.symbolicSampleSize = Vst::kSample32;
@@ -391,9 +410,6 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::FlushParameterChanges()
                tresult{kInternalError});
     CollectOutputParameterChanges();
     mInputChanges->Clear();
-    Deactivate();
-    FreeBusBuffers();
-    DeliverProcessorParameterChanges();
 }
 
 KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::Deactivate()
