@@ -170,11 +170,11 @@ private:
     void Activate();
     /// setProcessing (false) when processing, then setActive (false).
     void Deactivate();
-    /// Hands the parameter changes still pending to an inactive processor, so that its state
-    /// holds them; an active one takes them with its next block.
+    /// Hands the parameter changes still pending to an inactive processor with one frame of
+    /// silence, so that its state holds them; an active one takes them with its next block.
     void FlushParameterChanges();
-    /// One process call without audio that hands the pending changes over; only while active and
-    /// while the audio thread cannot be processing.
+    /// One process call without audio that hands the pending changes over, which stay pending for
+    /// the first block; only while active and while the audio thread cannot be processing.
     void ProcessParameterChangesOnly();
     void AllocateBusBuffers();
     void FreeBusBuffers();

@@ -384,10 +384,15 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::FlushParameterChanges()
     if (!mInitialised || mAudioProcessor == nullptr || mActive || mPendingInputChanges.IsEmpty()) {
         return;
     }
-    // Plug-ins take parameter changes only in process, and only while active: switch on for one
-    // call without audio.
+    // Plug-ins take parameter changes only in process, and only while active. Some ignore a call
+    // without samples, so they get one frame of silence, which moves no later audio; the song
+    // position stays where it was.
     Activate();
-    ProcessParameterChangesOnly();
+    const auto projectTime = mProcessContext.projectTimeSamples;
+    const auto continuousTime = mProcessContext.continousTimeSamples;
+    Process(nullptr, nullptr, 1);
+    mProcessContext.projectTimeSamples = projectTime;
+    mProcessContext.continousTimeSamples = continuousTime;
     Deactivate();
     FreeBusBuffers();
     DeliverProcessorParameterChanges();
@@ -398,6 +403,11 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::ProcessParameterChangesOnly()
     if (mAudioProcessor == nullptr) {
         return;
     }
+    std::vector<ParameterChange> changes;
+    ParameterChange change;
+    while (mPendingInputChanges.Pop(change)) {
+        changes.push_back(change);
+    }
     // No buses and no samples: how a host hands changes over while nothing is processed.
     Vst::ProcessData flush{};
     flush.processMode = Vst::kRealtime;
@@ -405,11 +415,22 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::ProcessParameterChangesOnly()
     flush.inputParameterChanges = mInputChanges;
     flush.outputParameterChanges = mOutputChanges;
     flush.processContext = &mProcessContext;
-    PrepareParameterChanges();
+    mOutputChanges->Clear();
+    for (const auto& pending : changes) {
+        int32 queueIndex = 0;
+        if (Vst::IParamValueQueue* queue = mInputChanges->addParameterData(pending.id, queueIndex)) {
+            int32 pointIndex = 0;
+            queue->addPoint(0, pending.value, pointIndex);
+        }
+    }
     mGate.Call("IAudioProcessor::process", [&]() KAFH_VST3_PLUGIN_CALL { return mAudioProcessor->process(flush); },
                tresult{kInternalError});
     CollectOutputParameterChanges();
     mInputChanges->Clear();
+    // Some plug-ins ignore a call without samples: the first block hands the same values over again.
+    for (const auto& pending : changes) {
+        mPendingInputChanges.Push(pending);
+    }
 }
 
 KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::Deactivate()
