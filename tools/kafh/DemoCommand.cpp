@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // `kafh demo`: scans our own example plug-ins (and the zam modules where installed) into a
-// temporary catalogue and renders a generated signal through an internal filter and plug-ins.
+// temporary catalogue and renders a generated signal through an internal filter and VST 2 and
+// VST 3 plug-ins.
 #include "kelaudiofilterhost/catalogue/AudioFilterDescriptorManager.h"
 #include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/Platform.h"
@@ -34,6 +35,9 @@ constexpr int kChannels = 2;
 constexpr double kSeconds = 4.0;
 constexpr const char* kOwnPlugins[] = {"KafhGain.so", "KafhLatency.so"};
 constexpr const char* kZamFolder = "/usr/lib/vst";
+// The VST 3 plug-in rendered: the zam bundle where installed, else our own.
+constexpr const char* kOwnVst3Plugin = "KafhVst3Gain.vst3";
+constexpr const char* kZamVst3Plugin = "/usr/lib/vst3/ZamCompX2.vst3";
 // Tried in order for the plug-ins after ours, with settings that make them audible.
 struct ZamChoice {
     const char* file;
@@ -125,17 +129,19 @@ struct DemoRender {
     bool checkAlignment = false;
 };
 
-std::filesystem::path OwnPluginFolder()
+// Where an installed kafh keeps the demo's plug-ins (relative to its own folder), else where the
+// build made them; empty when the named file is in neither.
+std::filesystem::path OwnPluginFolder(const char* relative, const char* buildFolder, const char* fileName)
 {
     std::vector<std::filesystem::path> folders;
     const auto executable = kelcore::filesupport::ToPath(kelcore::platform::GetExecutablePath());
     if (!executable.empty()) {
-        folders.push_back((executable.parent_path() / KAFH_DEMO_PLUGINS_RELATIVE).lexically_normal());
+        folders.push_back((executable.parent_path() / relative).lexically_normal());
     }
-    folders.emplace_back(KAFH_DEMO_PLUGINS_BUILD_DIR);
+    folders.emplace_back(buildFolder);
     for (const auto& folder : folders) {
         std::error_code status;
-        if (std::filesystem::is_regular_file(folder / kOwnPlugins[0], status)) {
+        if (std::filesystem::exists(folder / fileName, status)) {
             return folder;
         }
     }
@@ -251,7 +257,7 @@ int RunDemoCommand(const DemoOptions& options)
     std::cout << "kafh demo: find plug-ins, catalogue them, render audio through them\n\n"
               << "1. Scan, each module in its own process, into a temporary catalogue (" << folder.string() << ")\n";
     std::vector<PluginLocator> modules;
-    const auto own = OwnPluginFolder();
+    const auto own = OwnPluginFolder(KAFH_DEMO_PLUGINS_RELATIVE, KAFH_DEMO_PLUGINS_BUILD_DIR, kOwnPlugins[0]);
     if (own.empty()) {
         std::cout << "   our example plug-ins: not found (build the project with tests enabled, or install it)\n";
     } else {
@@ -277,6 +283,18 @@ int RunDemoCommand(const DemoOptions& options)
     const auto zamCount = zam.size();
     std::cout << "   zam VST 2 modules in " << kZamFolder << ": "
               << (zamCount == 0 ? std::string("none installed") : std::to_string(zamCount)) << '\n';
+    const bool zamVst3 = std::filesystem::is_directory(kZamVst3Plugin, status);
+    const auto ownVst3 =
+        OwnPluginFolder(KAFH_DEMO_VST3_PLUGINS_RELATIVE, KAFH_DEMO_VST3_PLUGINS_BUILD_DIR, kOwnVst3Plugin);
+    if (zamVst3) {
+        modules.emplace_back(VST3, kelcore::filesupport::FromPath(kZamVst3Plugin));
+        std::cout << "   VST 3 bundle: " << kZamVst3Plugin << '\n';
+    } else if (!ownVst3.empty()) {
+        modules.emplace_back(VST3, kelcore::filesupport::FromPath(ownVst3 / kOwnVst3Plugin));
+        std::cout << "   VST 3 bundle (zam's is not installed): " << (ownVst3 / kOwnVst3Plugin).string() << '\n';
+    } else {
+        std::cout << "   VST 3 bundle: none found (neither " << kZamVst3Plugin << " nor our " << kOwnVst3Plugin << ")\n";
+    }
 
     ScanOptions scan;
     scan.timeoutSeconds = options.timeoutSeconds;
@@ -313,6 +331,11 @@ int RunDemoCommand(const DemoOptions& options)
             plans.push_back({choice.label, id, choice.parameters, false});
             ++plugins;
         }
+    }
+    if (const auto id = FilterOfModule("ZamCompX2.vst3"); !id.empty()) {
+        plans.push_back({"ZamCompX2 (VST 3), threshold -30 dB", id, {"Threshold=-30"}, false});
+    } else if (const auto own3 = FilterOfModule(kOwnVst3Plugin); !own3.empty()) {
+        plans.push_back({"Kafh Gain (VST 3), Gain 0.5 x", own3, {"Gain=0.5"}, false});
     }
 
     std::cout << "\n2. Render a " << FormatSeconds(kSeconds) << " stereo test signal at " << kRate
