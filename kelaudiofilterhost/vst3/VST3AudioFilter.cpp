@@ -740,6 +740,12 @@ KAFH_VST3_PLUGIN_CALL bool VST3AudioFilter::LoadChunkData(const PresetData& pres
         std::copy(part.begin(), part.end(), stream->GetData());
         return stream;
     };
+    // Changes made before the load would undo it at the next block. While active the audio thread
+    // is the one that takes them, so only an inactive filter can drop them here.
+    if (!mActive) {
+        for (ParameterChange stale; mPendingInputChanges.Pop(stale);) {
+        }
+    }
     if (!parts.componentTruncated) {
         VST3MemoryStream* stream = streamOf(parts.component);
         mGate.Call("IComponent::setState", [&]() KAFH_VST3_PLUGIN_CALL { return mComponent->setState(stream); },

@@ -318,6 +318,13 @@ TEST(VST3FilterState, ChunksRoundTripByteForByteAndBadChunksGiveDefinedResults)
     EXPECT_FLOAT_EQ(out.data[1][5], in.data[1][5] * 0.5f);
     copy->Suspend();
 
+    // Changes made before a load do not undo it at the next block.
+    auto late = Make("KafhVst3Gain", fixture::kGainProcessor);
+    ASSERT_NE(late, nullptr);
+    late->SetParameter(0, 1.0f);
+    ASSERT_TRUE(late->LoadSettings(saved.preset));
+    EXPECT_EQ(ChunkOf(*late), chunk);
+
     auto target = Make("KafhVst3Gain", fixture::kGainProcessor);
     ASSERT_NE(target, nullptr);
     // Shorter than its header: refused.
