@@ -59,7 +59,7 @@ void AddFilterSettings(CLI::App& command, FilterSettingsOptions& options)
     AddRepeatable(command, "--param", options.parameters,
                   "set a parameter, by the name info shows (or its index), to a plain value; repeatable",
                   "NAME=VALUE");
-    command.add_option("--preset", options.presetFile, "load a preset file made by kafh preset save first")
+    command.add_option("--preset", options.presetFile, "load a preset file first: one made by kafh preset save, or a .fxp, .fxb or .vstpreset file")
         ->type_name("FILE");
 }
 
@@ -214,6 +214,19 @@ int RunKafh(int argc, char** argv)
     presetLoad->add_option("FILE", presetFile, "preset file to read")->required();
     presetLoad->add_flag("--json", json, "print a JSON object");
     AddIsolation(*presetLoad, isolation, workTimeout);
+    std::string presetOutput;
+    auto* presetImport = presetCommand->add_subcommand(
+        "import", "turn a .fxp, .fxb or .vstpreset file of another host into a kafh preset");
+    presetImport->add_option("FILE", presetFile, "the .fxp, .fxb or .vstpreset file")->required();
+    presetImport->add_option("ID", id, "the filter")->required();
+    presetImport->add_option("OUT", presetOutput, "kafh preset file to write")->required();
+    AddIsolation(*presetImport, isolation, workTimeout);
+    auto* presetExport = presetCommand->add_subcommand(
+        "export", "write a preset as a .fxp, .fxb or .vstpreset file other hosts read");
+    presetExport->add_option("PRESET", presetFile, "kafh preset (or .fxp, .fxb, .vstpreset) to export")->required();
+    presetExport->add_option("ID", id, "the filter")->required();
+    presetExport->add_option("OUT", presetOutput, "file to write; its extension names the format")->required();
+    AddIsolation(*presetExport, isolation, workTimeout);
 
     auto* presetsCommand = app.add_subcommand("presets", "list a filter's factory presets (programs)");
     presetsCommand->add_option("ID", id, "the filter")->required();
@@ -301,6 +314,12 @@ int RunKafh(int argc, char** argv)
         if (*presetLoad) {
             return RunPluginWork(settings, isolation,
                                  {id, {}, false, [&] { return RunPresetLoadCommand(settings, id, presetFile, json); }});
+        }
+        if (*presetImport || *presetExport) {
+            const bool importing = presetImport->parsed();
+            return RunPluginWork(settings, isolation, {id, presetOutput, false, [&] {
+                                     return RunPresetConvertCommand(settings, id, presetFile, presetOutput, importing);
+                                 }});
         }
         if (*presetsCommand) {
             return RunPluginWork(settings, isolation,

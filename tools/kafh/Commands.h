@@ -27,6 +27,9 @@ int RunInfoCommand(Settings& settings, const std::string& id, const FilterSettin
 int RunPresetsCommand(Settings& settings, const std::string& id, bool json);
 int RunPresetSaveCommand(Settings& settings, const std::string& id, const std::filesystem::path& file,
                          const FilterSettingsOptions& options);
+/// `preset import` (importing: FILE of another host to a kafh preset) and `preset export`.
+int RunPresetConvertCommand(Settings& settings, const std::string& id, const std::filesystem::path& input,
+                            const std::filesystem::path& output, bool importing);
 int RunPresetLoadCommand(Settings& settings, const std::string& id, const std::filesystem::path& file, bool json);
 int RunBanCommand(Settings& settings, const std::string& locator);
 int RunUnbanCommand(Settings& settings, const std::string& locator);

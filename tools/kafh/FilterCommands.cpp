@@ -3,6 +3,8 @@
 #include "kelaudiofilterhost/services/ChannelLayouts.h"
 #include "kelaudiofilterhost/services/PluginCallTrail.h"
 #include "tools/kafh/Commands.h"
+
+#include "kelaudiofilterhost/interchange/PresetInterchange.h"
 #include "tools/kafh/Console.h"
 #include "tools/kafh/FilterLookup.h"
 #include "tools/kafh/Json.h"
@@ -310,6 +312,29 @@ int RunPresetLoadCommand(Settings& settings, const std::string& id, const std::f
     }
     std::cout << "Loaded " << file.string() << " into " << Quoted(opened.filter->GetComponentID()) << ".\n";
     PrintParameters(parameters);
+    return kExitOk;
+}
+
+int RunPresetConvertCommand(Settings& settings, const std::string& id, const std::filesystem::path& input,
+                            const std::filesystem::path& output, bool importing)
+{
+    OpenedFilter opened;
+    if (const int status = OpenFilter(settings, id, opened); status != kExitOk) {
+        return status;
+    }
+    std::string error;
+    kelcore::trail::SetStep("load preset");
+    if (!LoadPresetFile(*opened.filter, input, error)) {
+        return Fail(error);
+    }
+    kelcore::trail::SetStep("save preset");
+    const bool saved = importing ? SavePresetFile(*opened.filter, output, error)
+                                 : kelaudiofilterhost::interchange::ExportPresetFile(*opened.filter, output, error);
+    if (!saved) {
+        return Fail(error);
+    }
+    std::cout << (importing ? "Imported " : "Exported ") << input.string() << " for "
+              << Quoted(opened.filter->GetComponentID()) << " to " << output.string() << ".\n";
     return kExitOk;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/kafh/PresetFile.h"
 
+#include "kelaudiofilterhost/interchange/PresetInterchange.h"
 #include "kelaudiofilterhost/presets/PresetData.h"
 #include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/PropList.h"
@@ -84,6 +85,17 @@ bool LoadPresetFile(kelaudiofilterhost::AudioFilter& filter, const std::filesyst
     if (const auto why = WhyNotARegularFile(path); !why.empty()) {
         error = "cannot read preset " + FileText(path) + ": " + why;
         return false;
+    }
+    // Files of other hosts go through the library's readers of their formats.
+    if (kelaudiofilterhost::interchange::PresetFileFormatFor(path)) {
+        std::string warning;
+        if (!kelaudiofilterhost::interchange::ImportPresetFile(filter, path, error, warning)) {
+            return false;
+        }
+        if (!warning.empty()) {
+            Warn(warning);
+        }
+        return true;
     }
     PropList list;
     if (!kelcore::proplist::utils::LoadPropList(kelcore::filesupport::FromPath(path), list, false)) {
