@@ -1,9 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "kelaudiofilterhost/services/ChannelLayouts.h"
 #include "kelaudiofilterhost/vst3/ParameterChanges.h"
+#include "kelaudiofilterhost/vst3/VST3AudioFilter.h"
+#include "kelaudiofilterhost/vst3/VST3ClassID.h"
 #include "kelaudiofilterhost/vst3/VST3EventList.h"
+#include "kelaudiofilterhost/vst3/VST3PluginModule.h"
+#include "testplugins/vst3/TestVst3Ids.h"
 #include "tests/support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 namespace kelaudiofilterhost::vst3 {
 namespace {
@@ -47,6 +55,91 @@ TEST(VST3HostObjectsAudioPath, FullContainersRefuseWithoutAllocating)
     EXPECT_EQ(gAllocations.load(), 0);
     EXPECT_EQ(changes.TakeRefusalCount(), 3u * (2 + kParameters));
     EXPECT_EQ(events.TakeRefusalCount(), 3u * 6);
+}
+
+struct TempoHost : IAudioFilterHost {
+    bool GetTempoAndTimeSignature(int*, int*, int*, HostTempoRecord* record) override
+    {
+        record->tempo = 96.0;
+        record->numerator = 3;
+        record->denominator = 4;
+        return true;
+    }
+    bool GetTransportState(bool* playing, bool*, bool*) override
+    {
+        *playing = true;
+        return true;
+    }
+    void HostSpecific() override {}
+};
+
+boost::intrusive_ptr<AudioFilter> OpenTestBundle(const char* name, const kafh_testplugins_vst3::Uid& uid)
+{
+    const std::uint32_t words[] = {uid.w1, uid.w2, uid.w3, uid.w4};
+    VST3ClassID id{};
+    for (std::size_t i = 0; i < id.size(); ++i) {
+        id[i] = static_cast<std::uint8_t>(words[i / 4] >> (24 - 8 * (i % 4)));
+    }
+    const auto module = GetOrLoadModule(kelcore::UTF8to16(std::string(KAFH_TESTPLUGINS_VST3_DIR) + "/" + name + ".vst3"));
+    return module ? module->CreateAudioFilter(MakeVST3ComponentID(id)) : nullptr;
+}
+
+// Blocks longer than a piece, parameter changes queued before most of them, output changes the
+// processor reports (the Recorder's peak) piling up undelivered, and a host with tempo and transport:
+// none of the audio thread's work may allocate, through Process or through the channel maps.
+TEST(VST3AudioPath, ProcessingTestBundlesWithParameterChangesAllocatesNothing)
+{
+    TempoHost host;
+    const struct {
+        const char* bundle;
+        kafh_testplugins_vst3::Uid uid;
+    } bundles[] = {{"KafhVst3Gain", kafh_testplugins_vst3::kGainProcessor},
+                   {"KafhVst3Recorder", kafh_testplugins_vst3::kRecorderProcessor}};
+    constexpr int kBlockSize = 2500;
+    std::vector<std::vector<float>> in(6, std::vector<float>(kBlockSize, 0.25f)), out(6, std::vector<float>(kBlockSize));
+    std::vector<float*> inPointers, outPointers;
+    for (int c = 0; c < 6; ++c) {
+        inPointers.push_back(in[c].data());
+        outPointers.push_back(out[c].data());
+    }
+    for (const auto& bundle : bundles) {
+        auto filter = OpenTestBundle(bundle.bundle, bundle.uid);
+        ASSERT_TRUE(filter) << bundle.bundle;
+        ASSERT_GT(filter->GetParameterCount(), 0) << bundle.bundle;
+        filter->SetAudioFilterHost(&host);
+        filter->SetSampleRate(48000.0f);
+        filter->SetBlockSize(kBlockSize);
+        filter->Resume();
+        long allocations = 0;
+        for (int block = 0; block < 600; ++block) {
+            const bool mapped = block >= 300;
+            if (block == 300) {
+                filter->Suspend();
+                filter->SetUseChannelMap(true);
+                filter->SetChannelMapTargetChannelLayout(kelmediatypes::CreateBroadcast51ChannelLayout());
+                filter->SetDefaultChannelMap(true);
+                filter->Resume();
+            }
+            if (block % 5 != 0) {
+                for (int index = 0; index < filter->GetParameterCount(); ++index) {
+                    filter->SetParameter(index, static_cast<float>((block + index) % 7) / 7.0f);
+                }
+            }
+            filter->SetCurrentOffset(block * static_cast<long long>(kBlockSize));
+            const int frames = 1 + (block * 397) % kBlockSize;
+            const long before = gAllocations.load();
+            tCounting = true;
+            if (mapped) {
+                filter->ProcessWithMapping(inPointers.data(), outPointers.data(), frames);
+            } else {
+                filter->Process(inPointers.data(), outPointers.data(), frames);
+            }
+            tCounting = false;
+            allocations += gAllocations.load() - before;
+        }
+        filter->Suspend();
+        EXPECT_EQ(allocations, 0) << bundle.bundle;
+    }
 }
 
 } // namespace
