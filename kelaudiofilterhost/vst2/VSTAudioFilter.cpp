@@ -9,6 +9,7 @@
 #include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/PropList.h"
 #include "kelaudiofilterhost/services/Trace.h"
+#include "kelaudiofilterhost/vst2/VSTAudioFilterEditor.h"
 #include "kelaudiofilterhost/vst2/VSTEffectRegistry.h"
 #include "kelaudiofilterhost/vst2/VSTParameterInfo.h"
 #include "kelaudiofilterhost/vst2/VSTPluginModule.h"
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 
 namespace kelaudiofilterhost::vst {
 
@@ -458,13 +460,20 @@ bool VSTAudioFilter::HasCustomEditor() const
     if (mEffect == nullptr || (mEffect->flags & abi::effFlagsHasEditor) == 0) {
         return false;
     }
-    return !kelcore::debug::DebugDatabase::Instance().GetEntry("DisableVSTCustomUI", false);
+    // Only the alphabetic form switches editors off: "true", not "1" or "yes".
+    std::istringstream text(kelcore::debug::DebugDatabase::Instance().GetEntry("DisableVSTCustomUI", "false"));
+    bool disabled = false;
+    text >> std::boolalpha >> disabled;
+    return !disabled;
 }
 
 boost::intrusive_ptr<AudioFilterEditor> VSTAudioFilter::CreateCustomEditor()
 {
-    // Editors of VST 2 effects come with the X11 editor support; until then none can be made.
-    return {};
+    // The debug switch only hides editors (HasCustomEditor); one asked for is still made.
+    if (mEffect == nullptr || (mEffect->flags & abi::effFlagsHasEditor) == 0) {
+        return {};
+    }
+    return new VSTAudioFilterEditor(*this, *this);
 }
 
 boost::intrusive_ptr<AudioFilterDescriptor> VSTAudioFilter::CreateFilterDescriptor(const PluginLocator& locator,
