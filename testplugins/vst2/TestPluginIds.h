@@ -40,6 +40,12 @@ inline constexpr std::int32_t kStrayId = FourCC("KfSt");
 inline constexpr std::int32_t kCrashProcessId = FourCC("KfCp");
 inline constexpr std::int32_t kOverrunId = FourCC("KfOr");
 inline constexpr std::int32_t kSpinStateId = FourCC("KfSs");
+inline constexpr std::int32_t kEditorId = FourCC("KfEd");
+/// KafhEditor's editor size when opened, and the size it asks the host for on its first idle.
+inline constexpr std::int16_t kEditorWidth = 320;
+inline constexpr std::int16_t kEditorHeight = 200;
+inline constexpr std::int16_t kEditorGrownWidth = 400;
+inline constexpr std::int16_t kEditorGrownHeight = 240;
 /// Has the top bit set, so it is negative as a signed number: hosts must read it as unsigned.
 inline constexpr std::int32_t kLiarId = static_cast<std::int32_t>(0xCAFEF00Du);
 
