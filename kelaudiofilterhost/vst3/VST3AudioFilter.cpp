@@ -70,6 +70,9 @@ VST3AudioFilter::VST3AudioFilter(const UTF16String& modulePath, IPluginFactory* 
     SizeParameterQueues();
     BuildIOConfiguration();
     FindFactoryPresets();
+    if (mEditController != nullptr && !describeOnly) {
+        CreateEditor();
+    }
     // Pieces of a block go through channels of these when the caller passes none.
     mSilentChannel.assign(kMaxProcessingBlockSize, 0.0f);
     mDiscardChannel.assign(kMaxProcessingBlockSize, 0.0f);
@@ -314,6 +317,8 @@ KAFH_VST3_PLUGIN_CALL VST3AudioFilter::~VST3AudioFilter()
     }
     mParameterInfos.clear();
     mParameterIndexMap.clear();
+    // The view belongs to the controller: it goes first.
+    mEditor.reset();
     for (VST3EventList** list : {&mInputEvents, &mOutputEvents}) {
         if (*list != nullptr) {
             (*list)->release();
@@ -788,9 +793,24 @@ void PLUGIN_API VST3AudioFilter::GetThemeXML(char* buffer)
     }
 }
 
-void PLUGIN_API VST3AudioFilter::ShiftFocus(int32 /*direction*/)
+void PLUGIN_API VST3AudioFilter::ShiftFocus(int32 direction)
 {
-    // Editors come later; until then no editor can take focus back.
+    if (mEditor != nullptr) {
+        mEditor->GetAdvanceFocusSignal()(direction == 1);
+    }
+}
+
+KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::CreateEditor()
+{
+    IPlugView* view = mGate.Call("IEditController::createView", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mEditController->createView(Vst::ViewType::kEditor);
+    }, static_cast<IPlugView*>(nullptr));
+    if (view == nullptr) {
+        return;
+    }
+    mEditor = new VST3AudioFilterEditor(mModulePath, mEditController, view);
+    // The editor holds its own reference; createView handed us one.
+    mGate.Run("IPlugView::release", [&]() KAFH_VST3_PLUGIN_CALL { view->release(); });
 }
 
 } // namespace kelaudiofilterhost::vst3

@@ -5,6 +5,7 @@
 #include "kelaudiofilterhost/services/Guid.h"
 #include "kelaudiofilterhost/vst3/ParameterChangeRing.h"
 #include "kelaudiofilterhost/vst3/ParameterChanges.h"
+#include "kelaudiofilterhost/vst3/VST3AudioFilterEditor.h"
 #include "kelaudiofilterhost/vst3/VST3ClassID.h"
 #include "kelaudiofilterhost/vst3/VST3EventList.h"
 #include "kelaudiofilterhost/vst3/VST3ParameterInfo.h"
@@ -99,7 +100,10 @@ public:
     bool LoadChunkData(const PresetData& preset) override;
     bool SaveChunkData(PresetData& preset) const override;
 
-    bool HasCustomEditor() const override { return false; }
+    /// True when the controller made a view at construction (never for a describe-only filter).
+    bool HasCustomEditor() const override { return mEditor != nullptr; }
+    /// The one editor made at construction; null without a view.
+    boost::intrusive_ptr<AudioFilterEditor> CreateCustomEditor() override { return mEditor; }
 
     /// Null when not initialised.
     boost::intrusive_ptr<AudioFilterDescriptor> CreateFilterDescriptor(const PluginLocator& locator,
@@ -157,6 +161,7 @@ private:
     /// only while the audio thread cannot be using them.
     void SizeParameterQueues();
     void FindFactoryPresets();
+    void CreateEditor();
     void BuildIOConfiguration();
     void Disconnect();
     bool LinkConnectionPoints(const VST3PluginGate& gate, bool connect);
@@ -197,6 +202,7 @@ private:
     Steinberg::Vst::IAudioProcessor* mAudioProcessor = nullptr;
     Steinberg::Vst::IEditController* mEditController = nullptr;
     Steinberg::Vst::IUnitInfo* mUnitInfo = nullptr;
+    boost::intrusive_ptr<VST3AudioFilterEditor> mEditor;
     Steinberg::IPluginFactory* mFactory = nullptr;
     bool mInitialised = false;
     bool mConnected = false;

@@ -31,4 +31,17 @@ public:
     static const Steinberg::FUID iid;
 };
 
+/// Asked of an edit controller: brightness and keyboard focus for its editor.
+class IVST3VendorView : public Steinberg::FUnknown {
+public:
+    virtual void PLUGIN_API SetBrightness(float brightness) = 0;
+    virtual void PLUGIN_API SetApplyBrightness(bool apply) = 0;
+    /// Above 0 when the view took keyboard focus.
+    virtual Steinberg::int32 PLUGIN_API GainFocus(bool forward) = 0;
+    /// Above 0 when the view set its current focus.
+    virtual Steinberg::int32 PLUGIN_API SetCurrentFocus() = 0;
+
+    static const Steinberg::FUID iid;
+};
+
 } // namespace kelaudiofilterhost::vst3
