@@ -38,6 +38,8 @@ inline constexpr Uid kEmptyStateProcessor{0x4B664654, 4, 0, 1};
 inline constexpr Uid kEmptyStateController{0x4B664654, 4, 0, 2};
 inline constexpr Uid kThrowsProcessor{0x4B664654, 5, 0, 1};
 inline constexpr Uid kThrowsController{0x4B664654, 5, 0, 2};
+inline constexpr Uid kEditorProcessor{0x4B664544, 0, 0, 1};
+inline constexpr Uid kEditorController{0x4B664544, 0, 0, 2};
 
 // State magic numbers: the 32-bit value whose little-endian bytes spell the four letters, so that a
 // saved state starts with them.
@@ -146,5 +148,25 @@ inline constexpr std::uint32_t kLatencyStateMagic = Magic("KLat");
 
 // KafhVst3Faulty: what "Kafh Throws" throws.
 inline constexpr const char* kThrowsWhat = "kafh test throw";
+
+// KafhVst3Editor: the view's size before and after its own resize request, the width of its minimum
+// size, the parameter a click toggles, and what the view saw, read by the exported function.
+inline constexpr int kEditorWidth = 320;
+inline constexpr int kEditorHeight = 200;
+inline constexpr int kEditorResizedWidth = 400;
+inline constexpr int kEditorResizedHeight = 240;
+inline constexpr int kEditorMinimumSize = 100;
+inline constexpr std::uint32_t kEditorToggleParam = 0;
+struct EditorStats {
+    int timerCalls;
+    int descriptorCalls;
+    int onSizeWidth; // the last onSize
+    int onSizeHeight;
+    int runLoopRegistrations; // currently registered with the host
+    float brightness; // the vendor view interface's last values
+    bool applyBrightness;
+};
+inline constexpr const char* kEditorStatsName = "KafhVst3EditorStats";
+using EditorStatsFunction = void (*)(EditorStats*);
 
 } // namespace kafh_testplugins_vst3
