@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kelaudiofilterhost/vst3/VST3AudioFilterEditor.h"
 
+#include <memory>
+
 namespace kelaudiofilterhost::vst3 {
 
 using namespace Steinberg;
@@ -149,13 +151,26 @@ KAFH_VST3_PLUGIN_CALL tresult PLUGIN_API VST3AudioFilterEditor::resizeView(IPlug
     if (newSize == nullptr || newSize->getWidth() == 0 || newSize->getHeight() == 0) {
         return kResultFalse;
     }
+    // Views that confirm their new size from onSize would otherwise ask again forever.
+    if (mApplyingSize && newSize->getWidth() == mRequestedRect.getWidth()
+        && newSize->getHeight() == mRequestedRect.getHeight()) {
+        return kResultOk;
+    }
     mRequestedRect = *newSize;
-    mResizing = true;
-    GetContentSizeChangedSignal()();
-    mResizing = false;
+    {
+        // Cleared even when a slot throws.
+        const std::unique_ptr<bool, void (*)(bool*)> resizing(&mResizing, [](bool* flag) { *flag = false; });
+        mResizing = true;
+        GetContentSizeChangedSignal()();
+    }
     ViewRect size = mRequestedRect;
+    const bool outer = !mApplyingSize;
+    mApplyingSize = true;
     mGate.Call("IPlugView::onSize", [&]() KAFH_VST3_PLUGIN_CALL { return mView->onSize(&size); },
                tresult{kInternalError});
+    if (outer) {
+        mApplyingSize = false;
+    }
     return kResultOk;
 }
 

@@ -60,6 +60,7 @@ private:
     Steinberg::IPlugView* mView;
     Steinberg::ViewRect mRequestedRect{0, 0, 0, 0};
     bool mResizing = false;
+    bool mApplyingSize = false; // inside the view's onSize called by resizeView
     bool mAttached = false;
     VST3RunLoop mRunLoop;
 };
