@@ -16,7 +16,6 @@ constexpr std::int32_t kBankParameters = FourCC("FxBk");
 constexpr std::int32_t kBankChunk = FourCC("FBCh");
 constexpr std::size_t kProgramNameSize = 28;
 constexpr std::size_t kProgramHeaderSize = 7 * 4 + kProgramNameSize;
-constexpr std::size_t kBankHeaderSize = 7 * 4 + 128;
 // Nothing a plug-in keeps comes near these; larger counts are damage.
 constexpr std::uint32_t kMaximumParameters = 1 << 20;
 constexpr std::uint32_t kMaximumPrograms = 1 << 16;
