@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 
 namespace kelaudiofilterhost {
 namespace {
@@ -229,6 +231,41 @@ TEST(VSTProcessing, SideChainTargetReachesTheEffectsThirdInput)
     filter->ProcessWithMapping(inputs, outputs, 8);
     EXPECT_EQ(outLeft, std::vector<float>(8, 0.125f)); // 0.5 x (1 - 0.75)
     EXPECT_EQ(outRight, std::vector<float>(8, -0.125f));
+}
+
+TEST(VSTProcessing, SynthSoundsEachNoteFromItsEventFrameToItsNoteOff)
+{
+    auto filter = OpenTestEffect("KafhSynth", kafhtest::kSynthId);
+    ASSERT_TRUE(filter);
+    filter->SetSampleRate(48000.0f);
+    filter->SetBlockSize(256);
+    filter->Resume();
+    const auto midi = [](std::int32_t frame, int status, int note, int velocity) {
+        vst::abi::VstMidiEvent event{};
+        event.type = vst::abi::kVstMidiType;
+        event.byteSize = sizeof event;
+        event.deltaFrames = frame;
+        event.midiData[0] = static_cast<char>(status);
+        event.midiData[1] = static_cast<char>(note);
+        event.midiData[2] = static_cast<char>(velocity);
+        return event;
+    };
+    // A5 at full velocity from frame 10 to 200, then its note-on of velocity 0 as the note-off.
+    vst::abi::VstMidiEvent notes[] = {midi(10, 0x90, 81, 127), midi(200, 0x90, 81, 0)};
+    struct {
+        std::int32_t numEvents;
+        std::intptr_t reserved;
+        vst::abi::VstEvent* events[2];
+    } list{2, 0, {reinterpret_cast<vst::abi::VstEvent*>(&notes[0]), reinterpret_cast<vst::abi::VstEvent*>(&notes[1])}};
+    filter->Dispatch(vst::abi::effProcessEvents, 0, 0, &list);
+    std::vector<float> left(256, 1.0f), right(256, 1.0f);
+    float* outputs[] = {left.data(), right.data()};
+    filter->Process(nullptr, outputs, 256);
+    for (int i = 0; i < 256; ++i) {
+        const double expected = i >= 10 && i < 200 ? 0.25 * std::sin(2.0 * std::numbers::pi * 880.0 * (i - 10) / 48000.0) : 0.0;
+        ASSERT_NEAR(left[i], expected, 1e-6) << i;
+        ASSERT_EQ(right[i], left[i]) << i;
+    }
 }
 
 } // namespace
