@@ -46,6 +46,11 @@ inline constexpr std::int16_t kEditorWidth = 320;
 inline constexpr std::int16_t kEditorHeight = 200;
 inline constexpr std::int16_t kEditorGrownWidth = 400;
 inline constexpr std::int16_t kEditorGrownHeight = 240;
+// Misbehave in one way each, for the plug-in checker to catch.
+inline constexpr std::int32_t kLatencyLiarId = FourCC("KfLy");
+inline constexpr std::int32_t kOverreadId = FourCC("KfOv");
+inline constexpr std::int32_t kForgetfulId = FourCC("KfFg");
+inline constexpr std::int32_t kNanAtMaxId = FourCC("KfNm");
 /// Has the top bit set, so it is negative as a signed number: hosts must read it as unsigned.
 inline constexpr std::int32_t kLiarId = static_cast<std::int32_t>(0xCAFEF00Du);
 
