@@ -8,6 +8,7 @@
 #include "kelaudiofilterhost/services/Trace.h"
 #include "kelaudiofilterhost/vst2/VSTTechnology.h"
 #include "kelaudiofilterhost/vst3/VST3Technology.h"
+#include "tools/kafh/Checks.h"
 #include "tools/kafh/Commands.h"
 #include "tools/kafh/Console.h"
 #include "tools/kafh/Isolation.h"
@@ -240,6 +241,33 @@ int RunKafh(int argc, char** argv)
     unbanCommand->add_option("LOCATOR", locator, "module path, or \"2:PATH\" / \"3:PATH\"")->required();
     auto* bannedCommand = app.add_subcommand("banned", "print the banned modules, one path per line");
 
+    CheckOptions check;
+    std::string groupList;
+    for (const auto& group : check::Groups()) {
+        groupList += std::string(groupList.empty() ? "" : ", ") + group.name;
+    }
+    auto* checkCommand = app.add_subcommand(
+        "check", "check that plug-ins behave: each group of checks runs against each plug-in in a watched child "
+                 "process, so a crash or hang fails that group and the run goes on");
+    checkCommand->add_option("ID", check.ids, "the filters to check");
+    checkCommand->add_flag("--all", check.all, "check every plug-in in the catalogue");
+    AddRepeatable(*checkCommand, "--only", check.only, "run only these groups (" + groupList + ")", "GROUPS");
+    AddRepeatable(*checkCommand, "--skip", check.skip, "leave these groups out", "GROUPS");
+    checkCommand->add_flag("--json", check.json, "print a JSON array, one object per plug-in");
+    checkCommand->add_option("--timeout", check.timeoutSeconds, "seconds one group may take against one plug-in")
+        ->check(NumberFrom(kMinimumTimeout, kMaximumTimeout, "seconds"))
+        ->default_val(30);
+    checkCommand
+        ->add_option("--rate", check.rates,
+                     "a sample rate the rates group checks; repeatable; the other groups run at the first "
+                     "(default: 22050 to 192000 Hz, the others at 48000)")
+        ->type_name("HZ")
+        ->allow_extra_args(false)
+        ->check(NumberFrom(kMinimumSampleRate, kMaximumSampleRate, "a sample rate in Hz"));
+    checkCommand->add_option("--length", check.seconds, "seconds of audio each render runs")
+        ->check(NumberFrom(0.01, 60.0, "seconds"))
+        ->default_val(0.5);
+
     DemoOptions demo;
     auto* demoCommand = app.add_subcommand("demo", "scan our example plug-ins (and zam's, where installed) into a "
                                                    "temporary catalogue and render a test signal through them");
@@ -256,7 +284,7 @@ int RunKafh(int argc, char** argv)
         }
         if (const auto word = FirstWord(app, argc, argv); !word.empty() && app.get_subcommands().empty()) {
             return FailUsage("unknown command " + Quoted(word) +
-                             " (commands: scan, list, info, process, preset, presets, ban, unban, banned, demo)");
+                             " (commands: scan, list, info, process, preset, presets, check, ban, unban, banned, demo)");
         }
         std::cerr << "kafh: error: " << error.what() << "\n(see kafh --help, or kafh COMMAND --help)\n";
         return kExitUsage;
@@ -324,6 +352,9 @@ int RunKafh(int argc, char** argv)
         if (*presetsCommand) {
             return RunPluginWork(settings, isolation,
                                  {id, {}, false, [&] { return RunPresetsCommand(settings, id, json); }});
+        }
+        if (*checkCommand) {
+            return RunCheckCommand(settings, check);
         }
         if (*banCommand) {
             return RunBanCommand(settings, locator);

@@ -52,6 +52,23 @@ struct ProcessOptions {
 
 int RunProcessCommand(Settings& settings, const ProcessOptions& options);
 
+struct CheckOptions {
+    std::vector<std::string> ids;
+    bool all = false;
+    /// Group names, each entry possibly a comma-separated list.
+    std::vector<std::string> only;
+    std::vector<std::string> skip;
+    bool json = false;
+    /// Seconds one group may take against one plug-in.
+    double timeoutSeconds = 30.0;
+    /// The rates group's rates; the other groups run at the first. Empty: the defaults.
+    std::vector<double> rates;
+    /// Seconds of audio per render.
+    double seconds = 0.5;
+};
+
+int RunCheckCommand(Settings& settings, const CheckOptions& options);
+
 struct DemoOptions {
     double timeoutSeconds = 30.0;
     bool verbose = false;
