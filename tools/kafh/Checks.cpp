@@ -408,6 +408,8 @@ void SetRandomParameters(AudioFilter& filter, int count, std::uint32_t seed)
 struct SavedState {
     std::string bytes;
     kelcore::proplist::PropList list;
+    /// The filter wrote nothing: a plug-in without state, which hosts do not restore.
+    bool IsEmpty() const { return list.IsEmpty(); }
 };
 
 SavedState Save(AudioFilter& filter, const std::string& step = "save state")
@@ -678,6 +680,10 @@ void CheckState(const std::string& id, const CheckSettings& settings, GroupRepor
     first.Stop();
     auto saved = Save(first.Filter());
     report.Details()["state_bytes"] = saved.bytes.size();
+    if (saved.IsEmpty()) {
+        report.Skip("saves no state");
+        return;
+    }
 
     Rig second(id);
     if (!Restore(second.Filter(), saved)) {
@@ -823,7 +829,7 @@ void CheckThreads(const std::string& id, const CheckSettings& settings, GroupRep
     rig.Stop();
     auto saved = Save(rig.Filter(), "threads: save state afterwards");
     Rig fresh(id);
-    if (!Restore(fresh.Filter(), saved)) {
+    if (!saved.IsEmpty() && !Restore(fresh.Filter(), saved)) {
         report.Fail("a state saved afterwards does not restore into a fresh instance");
     }
 }
