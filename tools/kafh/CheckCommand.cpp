@@ -10,6 +10,7 @@
 #include "tools/kafh/Settings.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -173,7 +174,7 @@ int RunCheckCommand(Settings& settings, const CheckOptions& options)
     std::vector<const check::Group*> groups;
     const auto only = SplitList(options.only);
     const auto skip = SplitList(options.skip);
-    for (const auto& name : only.empty() ? std::vector<std::string>{} : only) {
+    for (const auto& name : only) {
         if (check::FindGroup(name) == nullptr) {
             return FailUsage("--only: unknown group " + Quoted(name) + " (kafh check --help lists them)");
         }
