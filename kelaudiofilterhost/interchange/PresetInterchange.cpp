@@ -238,6 +238,33 @@ const char* FormatName(PresetFileFormat format)
     return "";
 }
 
+/// The format a path names and the back end of the filter it fits; no format (and error set) when
+/// the name is no preset file's or the format is not for this filter.
+struct Target {
+    std::optional<PresetFileFormat> format;
+    VSTAudioFilter* vst2 = nullptr;
+    VST3AudioFilter* vst3 = nullptr;
+};
+
+Target TargetFor(AudioFilter& filter, const std::filesystem::path& path, const std::string& what, std::string& error)
+{
+    Target target{PresetFileFormatFor(path), dynamic_cast<VSTAudioFilter*>(&filter),
+                  dynamic_cast<VST3AudioFilter*>(&filter)};
+    if (!target.format) {
+        error = what + ": not a .fxp, .fxb or .vstpreset file";
+        return {};
+    }
+    const bool fits = *target.format == PresetFileFormat::VstPreset
+                          ? target.vst3 != nullptr
+                          : target.vst2 != nullptr && target.vst2->GetEffect() != nullptr;
+    if (!fits) {
+        error = what + ": " + FormatName(*target.format) + " are not for filter \"" +
+                kelcore::UTF16to8(filter.GetComponentID()) + "\"";
+        return {};
+    }
+    return target;
+}
+
 } // namespace
 
 std::optional<PresetFileFormat> PresetFileFormatFor(const std::filesystem::path& path)
@@ -261,20 +288,13 @@ bool ImportPresetFile(AudioFilter& filter, const std::filesystem::path& path, st
                       std::string& warning)
 {
     warning.clear();
-    const auto format = PresetFileFormatFor(path);
-    if (!format) {
-        error = "cannot import " + Quote(path) + ": not a .fxp, .fxb or .vstpreset file";
+    const Target target = TargetFor(filter, path, "cannot import " + Quote(path), error);
+    if (!target.format) {
         return false;
     }
-    auto* vst2 = dynamic_cast<VSTAudioFilter*>(&filter);
-    auto* vst3 = dynamic_cast<VST3AudioFilter*>(&filter);
-    const bool fits = *format == PresetFileFormat::VstPreset ? vst3 != nullptr
-                                                             : vst2 != nullptr && vst2->GetEffect() != nullptr;
-    if (!fits) {
-        error = "cannot import " + Quote(path) + ": " + FormatName(*format) + " are not for filter \"" +
-                kelcore::UTF16to8(filter.GetComponentID()) + "\"";
-        return false;
-    }
+    const auto format = target.format;
+    auto* vst2 = target.vst2;
+    auto* vst3 = target.vst3;
     std::string contents;
     if (!kelcore::filesupport::ReadRegularFile(path, contents)) {
         error = "cannot read " + Quote(path);
@@ -296,20 +316,13 @@ bool ImportPresetFile(AudioFilter& filter, const std::filesystem::path& path, st
 
 bool ExportPresetFile(AudioFilter& filter, const std::filesystem::path& path, std::string& error)
 {
-    const auto format = PresetFileFormatFor(path);
-    if (!format) {
-        error = "cannot export to " + Quote(path) + ": name a .fxp, .fxb or .vstpreset file";
+    const Target target = TargetFor(filter, path, "cannot export to " + Quote(path), error);
+    if (!target.format) {
         return false;
     }
-    auto* vst2 = dynamic_cast<VSTAudioFilter*>(&filter);
-    auto* vst3 = dynamic_cast<VST3AudioFilter*>(&filter);
-    const bool fits = *format == PresetFileFormat::VstPreset ? vst3 != nullptr
-                                                             : vst2 != nullptr && vst2->GetEffect() != nullptr;
-    if (!fits) {
-        error = "cannot export to " + Quote(path) + ": " + FormatName(*format) + " are not for filter \"" +
-                kelcore::UTF16to8(filter.GetComponentID()) + "\"";
-        return false;
-    }
+    const auto format = target.format;
+    auto* vst2 = target.vst2;
+    auto* vst3 = target.vst3;
     const std::vector<std::uint8_t> bytes = vst3 != nullptr ? ExportVst3(*vst3) : ExportVst2(*vst2, *format);
     if (bytes.empty()) {
         error = "cannot export to " + Quote(path) + ": the plug-in's state could not be written in that format";
