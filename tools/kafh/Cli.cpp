@@ -14,6 +14,7 @@
 #include "tools/kafh/Isolation.h"
 #include "tools/kafh/ScanCommand.h"
 #include "tools/kafh/Settings.h"
+#include "tools/kafh/Signals.h"
 
 #include <CLI/CLI.hpp>
 
@@ -234,6 +235,21 @@ int RunKafh(int argc, char** argv)
     presetsCommand->add_flag("--json", json, "print a JSON array");
     AddIsolation(*presetsCommand, isolation, workTimeout);
 
+    EditOptions edit;
+    auto* editCommand = app.add_subcommand("edit", "open a filter's own editor in a window (needs an X display); "
+                                                   "close the window or press Ctrl+C to end");
+    editCommand->add_option("ID", edit.id, "the filter")->required();
+    AddFilterSettings(*editCommand, edit.settings);
+    editCommand->add_option("--save", edit.saveFile, "save the settings to this preset file when the window closes")
+        ->type_name("FILE");
+    editCommand->add_option("--screenshot", edit.screenshotFile,
+                            "write what the editor shows to this PNG file once it has drawn, and end")
+        ->type_name("FILE.png");
+    editCommand->add_option("--wait", edit.waitSeconds, "seconds a screenshot waits for the editor's drawing")
+        ->check(NumberFrom(kMinimumTimeout, kMaximumTimeout, "seconds"))
+        ->default_val(10);
+    AddIsolation(*editCommand, isolation, "seconds the editor may go without an idle call returning before it is stopped");
+
     std::string locator;
     auto* banCommand = app.add_subcommand("ban", "keep a module out of scans and the catalogue");
     banCommand->add_option("LOCATOR", locator, "module path, or \"2:PATH\" / \"3:PATH\"")->required();
@@ -284,7 +300,7 @@ int RunKafh(int argc, char** argv)
         }
         if (const auto word = FirstWord(app, argc, argv); !word.empty() && app.get_subcommands().empty()) {
             return FailUsage("unknown command " + Quoted(word) +
-                             " (commands: scan, list, info, process, preset, presets, check, ban, unban, banned, demo)");
+                             " (commands: scan, list, info, process, preset, presets, check, edit, ban, unban, banned, demo)");
         }
         std::cerr << "kafh: error: " << error.what() << "\n(see kafh --help, or kafh COMMAND --help)\n";
         return kExitUsage;
@@ -355,6 +371,13 @@ int RunKafh(int argc, char** argv)
         }
         if (*checkCommand) {
             return RunCheckCommand(settings, check);
+        }
+        if (*editCommand) {
+            edit.verbose = verbose;
+            StopGentlyOnInterrupt();
+            const auto output = edit.screenshotFile.empty() ? edit.saveFile : edit.screenshotFile;
+            return RunPluginWork(settings, isolation,
+                                 {edit.id, output, true, [&] { return RunEditCommand(settings, edit); }});
         }
         if (*banCommand) {
             return RunBanCommand(settings, locator);

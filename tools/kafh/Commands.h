@@ -69,6 +69,25 @@ struct CheckOptions {
 
 int RunCheckCommand(Settings& settings, const CheckOptions& options);
 
+struct EditOptions {
+    std::string id;
+    FilterSettingsOptions settings;
+    /// Where the settings go as a kafh preset when the window closes; empty for nowhere.
+    std::filesystem::path saveFile;
+    /// Where a PNG of the editor goes once it has drawn; the window then closes by itself.
+    std::filesystem::path screenshotFile;
+    /// The longest a screenshot waits for the editor's drawing.
+    double waitSeconds = 10.0;
+    /// Print a line per parameter change the editor makes.
+    bool verbose = false;
+};
+
+/// Opens the filter's editor in a window of its own until the window is closed or a signal asks
+/// to stop (see StopGentlyOnInterrupt). Needs an X display.
+int RunEditCommand(Settings& settings, const EditOptions& options);
+/// Whether the X display DISPLAY names accepts a connection.
+bool CanReachXDisplay();
+
 struct DemoOptions {
     double timeoutSeconds = 30.0;
     bool verbose = false;

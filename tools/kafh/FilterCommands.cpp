@@ -182,6 +182,15 @@ int RunInfoCommand(Settings& settings, const std::string& id, const FilterSettin
     const int programCount = filter.GetNumFactoryPresets();
     const auto programs = ProgramNames(filter, json ? -1 : static_cast<int>(kDisplayedListEntries));
 
+    // The size without opening the editor: most plug-ins tell it before they are shown. Some make
+    // their window to measure it and crash without a display, so only with one.
+    kelcore::trail::SetStep("editor size");
+    const bool hasEditor = filter.HasCustomEditor();
+    kelcore::geom::RectT<long> editorRect;
+    if (const auto editor = hasEditor && CanReachXDisplay() ? filter.CreateCustomEditor() : nullptr) {
+        editorRect = editor->GetContentRect();
+    }
+    const bool editorSized = editorRect.right > 0 && editorRect.bottom > 0;
     const auto componentID = kelcore::UTF16to8(filter.GetComponentID());
     const auto name = kelcore::UTF16to8(filter.GetDisplayName());
     const auto technology = TechnologyName(descriptor.GetLocator().GetTechnologyType());
@@ -199,8 +208,11 @@ int RunInfoCommand(Settings& settings, const std::string& id, const FilterSettin
             .Field("tail", tail)
             .Field("synth", descriptor.IsSynth())
             .Field("side_chain", filter.CanUseSideChaining())
-            .Field("editor", filter.HasCustomEditor())
+            .Field("editor", hasEditor)
             .Field("chunk_presets", filter.DoPresetsUseChunkData());
+        if (editorSized) {
+            writer.Key("editor_size").BeginObject().Field("width", editorRect.right).Field("height", editorRect.bottom).EndObject();
+        }
         writer.Key("inputs");
         WriteBuses(writer, filter.GetInputBuses());
         writer.Key("outputs");
@@ -222,7 +234,9 @@ int RunInfoCommand(Settings& settings, const std::string& id, const FilterSettin
               << Number(kInfoSampleRate) << " Hz)\n"
               << "flags       synth " << (descriptor.IsSynth() ? "yes" : "no") << ", side-chain "
               << (filter.CanUseSideChaining() ? "yes" : "no") << ", editor "
-              << (filter.HasCustomEditor() ? "yes" : "no")
+              << (hasEditor ? "yes" : "no")
+              << (editorSized ? " (" + std::to_string(editorRect.right) + " x " + std::to_string(editorRect.bottom) + ")"
+                              : std::string())
               << ", chunk presets " << (filter.DoPresetsUseChunkData() ? "yes" : "no") << '\n';
     for (const auto* buses : {&filter.GetInputBuses(), &filter.GetOutputBuses()}) {
         std::cout << (buses == &filter.GetInputBuses() ? "inputs      " : "outputs     ") << buses->size()

@@ -22,16 +22,26 @@ constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct TemporaryState {
     std::atomic<bool> armed{false};
     std::atomic<pid_t> worker{0};
+    std::atomic<bool> gentle{false};
+    std::atomic<bool> stopRequested{false};
     char name[PATH_MAX] = {};
 };
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free);
 
 TemporaryState sPrivateState;
 TemporaryState* sState = &sPrivateState;
+// Per process: whether this process already turned a signal into a stop request.
+volatile sig_atomic_t sStopAsked = 0;
 
 extern "C" void OnTerminatingSignal(int signal)
 {
     // Only async-signal-safe calls here: kill, waitpid, unlink, sigaction and raise.
+    if (sState->gentle.load() && (signal == SIGINT || signal == SIGTERM) && sStopAsked == 0) {
+        // The parent and its worker (in a process group of its own) may each get one: both only ask.
+        sStopAsked = 1;
+        sState->stopRequested.store(true);
+        return;
+    }
     const pid_t worker = sState->worker.load();
     if (worker > 0 && worker != getpid()) {
         // The worker would die with this process anyway; end it first, so it cannot create or
@@ -101,6 +111,16 @@ void CleanUpAfterWorker()
         unlink(sState->name);
         sState->armed.store(false);
     }
+}
+
+void StopGentlyOnInterrupt()
+{
+    sState->gentle.store(true);
+}
+
+bool IsStopRequested()
+{
+    return sState->stopRequested.load();
 }
 
 } // namespace kafh

@@ -24,4 +24,11 @@ void BecomeWorker();
 /// left behind, and forgets the worker.
 void CleanUpAfterWorker();
 
+/// For work that ends when asked (an editor window): from now on the first SIGINT or SIGTERM a
+/// process gets only asks the work to stop (IsStopRequested, seen by worker children too); the
+/// second ends the process as usual. Call in the parent before forking the worker.
+void StopGentlyOnInterrupt();
+/// Whether a signal asked gentle work to stop.
+bool IsStopRequested();
+
 } // namespace kafh
