@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // kafh edit on a private X server: screenshots of our test editors, clicks traced and saved when the
 // window is closed or Ctrl+C pressed, and the refusals without a display or an editor.
+#include "tests/support/PngReader.h"
 #include "tests/support/XvfbServer.h"
 #include "tests/tools/KafhTestSupport.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
-#include <png.h>
 
 #include <thread>
 
@@ -19,35 +19,7 @@ namespace {
 constexpr const char* kVst2EditorId = "2:1264993636 KafhEditor";
 constexpr const char* kVst3EditorId = "3:4445664b 0 0 1";
 
-struct Png {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> rgb;
-
-    std::uint32_t At(int x, int y) const
-    {
-        const auto* p = &rgb[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3];
-        return static_cast<std::uint32_t>(p[0]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[2];
-    }
-};
-
-Png ReadPng(const std::filesystem::path& path)
-{
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    Png png;
-    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
-        return png;
-    }
-    image.format = PNG_FORMAT_RGB;
-    png.rgb.resize(PNG_IMAGE_SIZE(image));
-    if (png_image_finish_read(&image, nullptr, png.rgb.data(), 0, nullptr) == 0) {
-        return {};
-    }
-    png.width = static_cast<int>(image.width);
-    png.height = static_cast<int>(image.height);
-    return png;
-}
+using kelaudiofilterhost::testing::ReadPng;
 
 class KafhEdit : public KafhTest {
 protected:
