@@ -16,7 +16,9 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -170,6 +172,28 @@ protected:
         }
     }
 
+    boost::intrusive_ptr<AudioFilter> CreateEditorFilter()
+    {
+        VST3ClassID id{};
+        const fixture::Uid& uid = fixture::kEditorProcessor;
+        const std::uint32_t words[] = {uid.w1, uid.w2, uid.w3, uid.w4};
+        for (std::size_t i = 0; i < id.size(); ++i) {
+            id[i] = static_cast<std::uint8_t>(words[i / 4] >> (24 - 8 * (i % 4)));
+        }
+        return mModule->CreateAudioFilter(MakeVST3ComponentID(id));
+    }
+    void Click(int x, int y)
+    {
+        int rootX = 0;
+        int rootY = 0;
+        Window child = 0;
+        XTranslateCoordinates(mDisplay, mParent, DefaultRootWindow(mDisplay), x, y, &rootX, &rootY, &child);
+        XTestFakeMotionEvent(mDisplay, -1, rootX, rootY, CurrentTime);
+        XTestFakeButtonEvent(mDisplay, 1, True, CurrentTime);
+        XTestFakeButtonEvent(mDisplay, 1, False, CurrentTime);
+        XFlush(mDisplay);
+    }
+
     fixture::EditorStats Stats() const
     {
         fixture::EditorStats stats{};
@@ -209,13 +233,7 @@ protected:
 
 TEST_F(VST3AudioFilterEditorTest, OpensResizesPaintsTakesClicksAndClosesAgainAndAgain)
 {
-    VST3ClassID id{};
-    const fixture::Uid& uid = fixture::kEditorProcessor;
-    const std::uint32_t words[] = {uid.w1, uid.w2, uid.w3, uid.w4};
-    for (std::size_t i = 0; i < id.size(); ++i) {
-        id[i] = static_cast<std::uint8_t>(words[i / 4] >> (24 - 8 * (i % 4)));
-    }
-    auto filter = mModule->CreateAudioFilter(MakeVST3ComponentID(id));
+    auto filter = CreateEditorFilter();
     ASSERT_NE(filter, nullptr);
     ASSERT_TRUE(filter->HasCustomEditor());
     const auto base = filter->CreateCustomEditor();
@@ -249,14 +267,7 @@ TEST_F(VST3AudioFilterEditorTest, OpensResizesPaintsTakesClicksAndClosesAgainAnd
     EXPECT_GT(Stats().timerCalls, 0);
 
     // A click reaches the view through its descriptor handler; the edit reaches the filter's signal.
-    int x = 0;
-    int y = 0;
-    Window child = 0;
-    XTranslateCoordinates(mDisplay, mParent, DefaultRootWindow(mDisplay), 50, 50, &x, &y, &child);
-    XTestFakeMotionEvent(mDisplay, -1, x, y, CurrentTime);
-    XTestFakeButtonEvent(mDisplay, 1, True, CurrentTime);
-    XTestFakeButtonEvent(mDisplay, 1, False, CurrentTime);
-    XFlush(mDisplay);
+    Click(50, 50);
     EXPECT_TRUE(IdleUntil(*base, [&] { return !edits.empty(); }));
     ASSERT_EQ(edits.size(), 1u);
     EXPECT_EQ(edits[0], std::make_pair(0, 1.0f));
@@ -304,6 +315,50 @@ TEST_F(VST3AudioFilterEditorTest, OpensResizesPaintsTakesClicksAndClosesAgainAnd
     EXPECT_TRUE(IdleUntil(*base, [&] { return Pixel(20, 20) == 0xFF0000 && Pixel(80, 20) == 0x0000FF; }));
     base->Close();
     EXPECT_EQ(Stats().runLoopRegistrations, 0);
+}
+
+// The editor lives on the user-interface thread while audio runs on its own: edits made in it reach
+// the processor through the lock-free queue, and neither thread waits for or disturbs the other.
+TEST_F(VST3AudioFilterEditorTest, ProcessingGoesOnWhileTheEditorIsOpenIdledAndClicked)
+{
+    auto filter = CreateEditorFilter();
+    ASSERT_NE(filter, nullptr);
+    const auto editor = filter->CreateCustomEditor();
+    ASSERT_NE(editor, nullptr);
+    constexpr int kFrames = 256;
+    filter->SetSampleRate(48000.0f);
+    filter->SetBlockSize(kFrames);
+    filter->Resume();
+    std::atomic<bool> stop{false};
+    std::atomic<int> blocks{0};
+    bool finite = true;
+    std::thread audio([&] {
+        std::vector<float> left(kFrames, 0.5f), right(kFrames, -0.5f), outLeft(kFrames), outRight(kFrames);
+        float* in[] = {left.data(), right.data()};
+        float* out[] = {outLeft.data(), outRight.data()};
+        while (!stop.load()) {
+            filter->Process(in, out, kFrames);
+            for (int i = 0; i < kFrames; ++i) {
+                finite = finite && std::isfinite(outLeft[static_cast<std::size_t>(i)]) &&
+                         std::isfinite(outRight[static_cast<std::size_t>(i)]);
+            }
+            blocks.fetch_add(1);
+        }
+    });
+    ASSERT_EQ(editor->Open(reinterpret_cast<void*>(mParent)), kResultOk);
+    int edits = 0;
+    filter->GetAutomatedParameterChangeSignal().connect([&](int, float) { ++edits; });
+    for (int click = 1; click <= 4; ++click) {
+        Click(50, 50);
+        EXPECT_TRUE(IdleUntil(*editor, [&] { return edits == click; }));
+    }
+    editor->Close();
+    stop.store(true);
+    audio.join();
+    filter->Suspend();
+    EXPECT_GT(blocks.load(), 0);
+    EXPECT_TRUE(finite);
+    EXPECT_FLOAT_EQ(filter->GetParameter(0), 0.0f); // toggled four times
 }
 
 } // namespace
