@@ -2,6 +2,7 @@
 // kafh edit: a filter's own editor in a top-level X11 window, idled about 30 times a second, until the
 // window is closed or a signal asks to stop; optionally a screenshot of its first drawing.
 #include "kelaudiofilterhost/services/PluginCallTrail.h"
+#include "kelaudiofilterhost/vst3/VST3AudioFilterEditor.h"
 #include "tools/kafh/Commands.h"
 #include "tools/kafh/Console.h"
 #include "tools/kafh/FilterLookup.h"
@@ -310,7 +311,12 @@ int RunEditCommand(Settings& settings, const EditOptions& options)
         watch.AddBlank(window.Capture(), false);
     }
     kelcore::trail::SetStep("open editor");
-    editor->Open(reinterpret_cast<void*>(window.GetId()));
+    const int opened = editor->Open(reinterpret_cast<void*>(window.GetId()));
+    // A VST 3 view says whether it took the window; VST 2 answers mean nothing alike.
+    if (const auto* view = dynamic_cast<const vst3::VST3AudioFilterEditor*>(editor.get()); view && !view->IsAttached()) {
+        return Fail("the editor of " + DisplayText(name) + " did not open in the window (result " +
+                    std::to_string(opened) + ")");
+    }
     // Some editors know their size only once open.
     follow();
     XSync(display.get(), False);
