@@ -182,8 +182,12 @@ TEST_F(KafhEdit, ClicksAreTracedAndSavedWhenTheWindowClosesOrCtrlCIsPressed)
     XCloseDisplay(display);
 }
 
-TEST_F(KafhEdit, RefusesWithoutADisplayOrAnEditor)
+TEST_F(KafhEdit, RefusesWithoutADisplayAnEditorOrAFolderToSaveIn)
 {
+    // Refused before the editor opens, not after the work in it.
+    const auto noFolder = Kafh({"edit", kVst2EditorId, "--save", (mFolder / "missing" / "x.preset").string()});
+    EXPECT_EQ(noFolder.exitCode, 1);
+    EXPECT_NE(noFolder.err.find("does not exist"), std::string::npos) << noFolder.err;
     const auto noEditor = Kafh({"edit", "Kafh Gain"});
     EXPECT_EQ(noEditor.exitCode, 1);
     EXPECT_EQ(noEditor.err, "kafh: error: filter \"3:4147664b 0 0 1\" (Kafh Gain) has no editor\n");

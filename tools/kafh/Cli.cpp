@@ -242,12 +242,13 @@ int RunKafh(int argc, char** argv)
     AddFilterSettings(*editCommand, edit.settings);
     editCommand->add_option("--save", edit.saveFile, "save the settings to this preset file when the window closes")
         ->type_name("FILE");
-    editCommand->add_option("--screenshot", edit.screenshotFile,
+    auto* screenshotOption = editCommand->add_option("--screenshot", edit.screenshotFile,
                             "write what the editor shows to this PNG file once it has drawn, and end")
         ->type_name("FILE.png");
     editCommand->add_option("--wait", edit.waitSeconds, "seconds a screenshot waits for the editor's drawing")
         ->check(NumberFrom(kMinimumTimeout, kMaximumTimeout, "seconds"))
-        ->default_val(10);
+        ->default_val(10)
+        ->needs(screenshotOption);
     AddIsolation(*editCommand, isolation, "seconds the editor may go without an idle call returning before it is stopped");
 
     std::string locator;

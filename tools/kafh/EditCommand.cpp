@@ -252,6 +252,15 @@ bool CanReachXDisplay()
 
 int RunEditCommand(Settings& settings, const EditOptions& options)
 {
+    // Before any editing: work done in the window must not be lost to a file that cannot be written.
+    for (const auto& output : {options.saveFile, options.screenshotFile}) {
+        std::error_code status;
+        const auto folder = output.parent_path().empty() ? std::filesystem::path(".") : output.parent_path();
+        if (!output.empty() && !std::filesystem::is_directory(folder, status)) {
+            return Fail("cannot write " + Quoted(output.string()) + ": the folder " + Quoted(folder.string()) +
+                        " does not exist");
+        }
+    }
     const char* displayName = std::getenv("DISPLAY");
     if (displayName == nullptr || *displayName == '\0') {
         return Fail("kafh edit needs an X display: DISPLAY is not set");
