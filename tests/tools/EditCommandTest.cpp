@@ -182,6 +182,21 @@ TEST_F(KafhEdit, ClicksAreTracedAndSavedWhenTheWindowClosesOrCtrlCIsPressed)
     XCloseDisplay(display);
 }
 
+TEST_F(KafhEdit, AnEditorThatCrashesEndsTheCommandWithOneLine)
+{
+    const pid_t kafh = Start({"edit", kVst2EditorId});
+    ASSERT_TRUE(WaitForError("kafh: editing")) << ReadText(mFolder / "stderr.txt");
+    // The editor runs in kafh's child; a crash there stands for one in the plug-in's window code.
+    std::istringstream children(ReadText("/proc/" + std::to_string(kafh) + "/task/" + std::to_string(kafh) + "/children"));
+    pid_t child = 0;
+    ASSERT_TRUE(children >> child);
+    kill(child, SIGSEGV);
+    EXPECT_EQ(Finish(kafh), 1);
+    const auto err = ReadText(mFolder / "stderr.txt");
+    EXPECT_NE(err.find("(KafhEditor) crashed with signal 11 (Segmentation fault) at step \"edit\""), std::string::npos)
+        << err;
+}
+
 TEST_F(KafhEdit, RefusesWithoutADisplayAnEditorOrAFolderToSaveIn)
 {
     // Refused before the editor opens, not after the work in it.
