@@ -20,7 +20,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
-#include <optional>
 
 #include <poll.h>
 
@@ -39,12 +38,10 @@ constexpr unsigned kFallbackWidth = 400;
 constexpr unsigned kFallbackHeight = 300;
 constexpr unsigned long kBackground = 0x202020;
 
-int sLastXError = 0;
-
-// Xlib's default handler ends the process on any error; a plug-in's or a capture's error is not fatal.
-int RecordXError(Display* /*display*/, XErrorEvent* event)
+// Xlib's default handler ends the process on any error; a plug-in's or a capture's error is not fatal
+// (a capture that fails shows as an empty image).
+int IgnoreXError(Display* /*display*/, XErrorEvent* /*event*/)
 {
-    sLastXError = event->error_code;
     return 0;
 }
 
@@ -270,7 +267,7 @@ int RunEditCommand(Settings& settings, const EditOptions& options)
     if (!display) {
         return Fail("cannot open the X display " + Quoted(displayName));
     }
-    XSetErrorHandler(&RecordXError);
+    XSetErrorHandler(&IgnoreXError);
 
     std::string error;
     if (!settings.Load(error)) {
