@@ -6,6 +6,7 @@
 #include "tests/tools/KafhTestSupport.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 #include <thread>
@@ -151,6 +152,16 @@ TEST_F(KafhEdit, ClicksAreTracedAndSavedWhenTheWindowClosesOrCtrlCIsPressed)
         ASSERT_TRUE(WaitForError("kafh: editing")) << ReadText(mFolder / "stderr.txt");
         const Window window = FindWindow(display, c.title);
         ASSERT_NE(window, 0u);
+        // Clicks go to the editor's window only once it is shown: wait for its red half.
+        bool shown = false;
+        for (int i = 0; i < 500 && !shown; ++i) {
+            if (XImage* pixel = XGetImage(display, window, 30, 30, 1, 1, AllPlanes, ZPixmap)) {
+                shown = (XGetPixel(pixel, 0, 0) & 0xFFFFFF) == 0xFF0000;
+                XDestroyImage(pixel);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(shown);
         // Without a window manager the window stays at the origin.
         XTestFakeMotionEvent(display, DefaultScreen(display), 30, 30, CurrentTime);
         XTestFakeButtonEvent(display, 1, True, CurrentTime);

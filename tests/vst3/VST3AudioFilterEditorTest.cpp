@@ -346,6 +346,8 @@ TEST_F(VST3AudioFilterEditorTest, ProcessingGoesOnWhileTheEditorIsOpenIdledAndCl
         }
     });
     ASSERT_EQ(editor->Open(reinterpret_cast<void*>(mParent)), kResultOk);
+    // Clicks go to the view's window only once it is shown.
+    ASSERT_TRUE(IdleUntil(*editor, [&] { return Pixel(50, 50) == 0xFF0000; }));
     int edits = 0;
     filter->GetAutomatedParameterChangeSignal().connect([&](int, float) { ++edits; });
     for (int click = 1; click <= 4; ++click) {
