@@ -53,6 +53,26 @@ void AudioFilter::Process(float** /*inputs*/, float** /*outputs*/, int /*frameCo
 {
 }
 
+bool AudioFilter::HandlesParameterOffsets() const
+{
+    return false;
+}
+
+void AudioFilter::QueueParameterChange(int index, float value, int /*sampleOffset*/)
+{
+    SetParameter(index, value);
+}
+
+bool AudioFilter::QueueEvent(const AudioFilterEvent& /*event*/)
+{
+    return false;
+}
+
+void AudioFilter::SetOfflineRendering(bool offline)
+{
+    mOfflineRendering = offline;
+}
+
 bool AudioFilter::IsOfflineProcess() const
 {
     return false;

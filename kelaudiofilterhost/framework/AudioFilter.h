@@ -8,6 +8,7 @@
 #include "kelaudiofilterhost/framework/DelayLine.h"
 #include "kelaudiofilterhost/framework/IAudioFilterHost.h"
 #include "kelaudiofilterhost/framework/PreparedChannelMap.h"
+#include "kelaudiofilterhost/framework/TempoMap.h"
 #include "kelaudiofilterhost/presets/PresetData.h"
 #include "kelaudiofilterhost/presets/PresetList.h"
 #include "kelaudiofilterhost/services/Geometry.h"
@@ -23,6 +24,7 @@
 #include <functional>
 #include <list>
 #include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -33,6 +35,46 @@ class PropList;
 namespace kelaudiofilterhost {
 
 using ChannelMap = std::map<int, int>;
+
+/// A channel message for the next block, at a frame of it: the MIDI bytes (status with its channel
+/// in the low four bits, then up to two data bytes).
+struct AudioFilterEvent {
+    std::int32_t sampleOffset = 0;
+    std::uint8_t status = 0;
+    std::uint8_t data1 = 0;
+    std::uint8_t data2 = 0;
+
+    static AudioFilterEvent NoteOn(int offset, int channel, int note, int velocity)
+    {
+        return Make(offset, 0x90, channel, note, velocity);
+    }
+    static AudioFilterEvent NoteOff(int offset, int channel, int note, int velocity = 0)
+    {
+        return Make(offset, 0x80, channel, note, velocity);
+    }
+    static AudioFilterEvent Controller(int offset, int channel, int controller, int value)
+    {
+        return Make(offset, 0xB0, channel, controller, value);
+    }
+    static AudioFilterEvent ProgramChange(int offset, int channel, int program)
+    {
+        return Make(offset, 0xC0, channel, program, 0);
+    }
+    /// value from 0 to 16383, 8192 in the middle.
+    static AudioFilterEvent PitchBend(int offset, int channel, int value)
+    {
+        return Make(offset, 0xE0, channel, value & 0x7F, (value >> 7) & 0x7F);
+    }
+    int GetType() const { return status & 0xF0; }
+    int GetChannel() const { return status & 0x0F; }
+
+private:
+    static AudioFilterEvent Make(int offset, int type, int channel, int data1, int data2)
+    {
+        return {offset, static_cast<std::uint8_t>(type | (channel & 0x0F)), static_cast<std::uint8_t>(data1 & 0x7F),
+                static_cast<std::uint8_t>(data2 & 0x7F)};
+    }
+};
 
 /// Base of every filter the library hands out: plug-in filters and the application's internal filters.
 /// Every virtual has a neutral default; back ends override what they support. Held through
@@ -78,6 +120,24 @@ public:
     /// Resume is silenced and counted; the next Suspend, Resume, SetBlockSize or map edit traces the count.
     virtual void ProcessWithMapping(float** inputs, float** outputs, int frameCount);
     virtual bool IsOfflineProcess() const;
+
+    // Sample-accurate input for the next Process or ProcessWithMapping call, queued on the thread
+    // that makes it; offsets count frames into that block.
+    /// True when QueueParameterChange lands changes at their offsets; otherwise it applies them at
+    /// once, and a caller wanting them on their sample cuts the block there.
+    virtual bool HandlesParameterOffsets() const;
+    /// A normalized value for the next block. The base sets it at once (SetParameter).
+    virtual void QueueParameterChange(int index, float value, int sampleOffset);
+    /// False when the filter takes no events or its queue for the block is full.
+    virtual bool QueueEvent(const AudioFilterEvent& event);
+    /// Rendering not bound to real time: plug-ins may then take their time (and some compute more
+    /// carefully). Takes effect at the next Resume.
+    virtual void SetOfflineRendering(bool offline);
+    bool IsOfflineRendering() const { return mOfflineRendering; }
+    /// With a map, the position the filter reports to its plug-in (tempo, quarter notes, bar) comes
+    /// from it at the current offset, which then moves with every block; without, from the host.
+    void SetTempoMap(std::shared_ptr<const TempoMap> map) { mTempoMap = std::move(map); }
+    const TempoMap* GetTempoMap() const { return mTempoMap.get(); }
     virtual bool IsGenerator() const;
     virtual void SetSelectionLeft(double seconds);
     virtual double GetSelectionLeft() const;
@@ -275,6 +335,8 @@ private:
     bool mEditorVisible = false;
     kelcore::geom::RectT<long> mEditorRect;
     bool mLoadingSettings = false;
+    bool mOfflineRendering = false;
+    std::shared_ptr<const TempoMap> mTempoMap;
 
     ChannelMap mInputChannelMap;
     ChannelMap mOutputChannelMap;

@@ -65,6 +65,9 @@ VSTAudioFilter::VSTAudioFilter(const UTF16String& componentID, const UTF16String
     mTimeInfo.smpteFrameRate = 1;
     mTimeInfo.flags = abi::kVstNanosValid | abi::kVstPpqPosValid | abi::kVstTempoValid | abi::kVstBarsValid |
                       abi::kVstTimeSigValid;
+    mQueuedEvents.reserve(kEventCapacity);
+    // The record's two header fields, then a pointer per event.
+    mEventRecord.assign(2 + kEventCapacity, 0);
     VSTEffectRegistry::Register(mEffect, this);
     Dispatch(abi::effOpen);
     Dispatch(abi::effSetSampleRate, 0, 0, nullptr, 44100.0f);
@@ -184,6 +187,9 @@ std::intptr_t VSTAudioFilter::AudioMasterCallback(std::int32_t opcode, std::int3
         // Taken at the next Resume, which reads the counts again.
         mIOChanged.store(true);
         return 1;
+    case abi::audioMasterGetCurrentProcessLevel:
+        // Asked by effects that work differently when not bound to real time.
+        return IsOfflineRendering() ? abi::kVstProcessLevelOffline : 0;
     case abi::audioMasterGetTime:
         if (IsSuspended()) {
             return 0;
@@ -254,7 +260,15 @@ void VSTAudioFilter::UpdateTimeInfo()
     }
     mTimeInfo.nanoSeconds = static_cast<double>(
         kelcore::utility::HighPrecisionTime::ConvertToNanos(kelcore::utility::HighPrecisionTime::GetTickCount()));
-    if (IAudioFilterHost* host = GetAudioFilterHost(); host != nullptr) {
+    if (const TempoMap* map = GetTempoMap(); map != nullptr) {
+        const MusicalPosition position = map->At(mCurrentOffset);
+        mTimeInfo.tempo = position.tempo;
+        mTimeInfo.timeSigNumerator = position.numerator;
+        mTimeInfo.timeSigDenominator = position.denominator;
+        mTimeInfo.samplePos = static_cast<double>(mCurrentOffset);
+        mTimeInfo.ppqPos = position.quarters;
+        mTimeInfo.barStartPos = position.barStart;
+    } else if (IAudioFilterHost* host = GetAudioFilterHost(); host != nullptr) {
         int a = -1;
         int b = 0;
         int c = 0;

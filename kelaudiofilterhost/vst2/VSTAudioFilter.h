@@ -27,6 +27,8 @@ const kelcore::Guid& GetVSTFactoryGuid();
 class VSTAudioFilter : public AudioFilter, private VSTDispatcherBase {
 public:
     /// Arguments and result as the host callback's (opcode, index, value, pointer, option).
+    /// Events one block can carry.
+    static constexpr std::size_t kEventCapacity = 1024;
     /// Effects with more input or output channels than this are refused at creation.
     static constexpr int kMaximumChannels = 1024;
 
@@ -58,6 +60,8 @@ public:
     /// channels beyond the buses are silent in and discarded out. Callers clear the outputs first:
     /// effects without replacing processing add into them.
     void Process(float** inputs, float** outputs, int frameCount) override;
+    /// MIDI events reach the effect through effProcessEvents before the block they belong to.
+    bool QueueEvent(const AudioFilterEvent& event) override;
     void Suspend() override;
     void Resume() override;
     int GetParameterCount() const override;
@@ -108,6 +112,8 @@ private:
     /// The effect's channel and parameter counts, made sane (never negative, capped).
     int EffectInputs() const;
     int EffectOutputs() const;
+    /// Hands the block's queued events to the effect, in time order; audio thread.
+    void SendQueuedEvents(int frameCount);
 
     std::vector<boost::intrusive_ptr<VSTParameterInfo>> mParameterInfos;
     abi::VstTimeInfo mTimeInfo{};
@@ -120,6 +126,9 @@ private:
     std::atomic<std::uint32_t> mExtraCallbackReaders{0};
     std::vector<std::unique_ptr<ExtraCallbackList>> mRetiredExtraCallbacks;
     long long mCurrentOffset = 0;
+    // The queued events and the VstEvents record pointing at them, both sized at construction.
+    std::vector<abi::VstMidiEvent> mQueuedEvents;
+    std::vector<std::intptr_t> mEventRecord;
     bool mMonoThroughStereo = false;
     // What the effect is handed, sized by PrepareChannels: one pointer per channel of the effect (or of
     // the buses, when more), a silent channel for inputs nobody passes and one to discard outputs into.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -298,6 +299,7 @@ void VSTAudioFilter::Process(float** inputs, float** outputs, int frameCount)
     if (discarding) {
         kelcore::FloatZero(mDiscardChannel.data(), frameCount);
     }
+    SendQueuedEvents(frameCount);
     float** effectInputs = mEffectInputs.data();
     float** effectOutputs = mEffectOutputs.data();
     // A plug-in's exception ends the block in the gate; the outputs keep what it wrote so far.
@@ -311,6 +313,52 @@ void VSTAudioFilter::Process(float** inputs, float** outputs, int frameCount)
         }
         ProcessAccumulating(effectInputs, effectOutputs, frameCount);
     }
+    // Positions from a tempo map follow the blocks.
+    if (GetTempoMap() != nullptr) {
+        mCurrentOffset += frameCount;
+    }
+}
+
+bool VSTAudioFilter::QueueEvent(const AudioFilterEvent& event)
+{
+    if (mQueuedEvents.size() >= mQueuedEvents.capacity()) {
+        return false;
+    }
+    abi::VstMidiEvent midi{};
+    midi.type = abi::kVstMidiType;
+    midi.byteSize = static_cast<std::int32_t>(sizeof(abi::VstMidiEvent));
+    midi.deltaFrames = std::max(event.sampleOffset, 0);
+    midi.flags = 1; // kVstMidiEventIsRealtime
+    midi.midiData[0] = static_cast<char>(event.status);
+    midi.midiData[1] = static_cast<char>(event.data1);
+    midi.midiData[2] = static_cast<char>(event.data2);
+    mQueuedEvents.push_back(midi);
+    return true;
+}
+
+void VSTAudioFilter::SendQueuedEvents(int frameCount)
+{
+    if (mQueuedEvents.empty()) {
+        return;
+    }
+    // Effects expect events in time order; insertion keeps equal times in the order queued.
+    for (std::size_t i = 1; i < mQueuedEvents.size(); ++i) {
+        for (std::size_t j = i; j > 0 && mQueuedEvents[j - 1].deltaFrames > mQueuedEvents[j].deltaFrames; --j) {
+            std::swap(mQueuedEvents[j - 1], mQueuedEvents[j]);
+        }
+    }
+    auto* record = reinterpret_cast<abi::VstEvents*>(mEventRecord.data());
+    record->numEvents = static_cast<std::int32_t>(mQueuedEvents.size());
+    record->reserved = 0;
+    // The pointers run on past the record's declared two.
+    auto* slots = reinterpret_cast<abi::VstEvent**>(mEventRecord.data() + offsetof(abi::VstEvents, events) /
+                                                                              sizeof(std::intptr_t));
+    for (std::size_t i = 0; i < mQueuedEvents.size(); ++i) {
+        mQueuedEvents[i].deltaFrames = std::min(mQueuedEvents[i].deltaFrames, frameCount - 1);
+        slots[i] = reinterpret_cast<abi::VstEvent*>(&mQueuedEvents[i]);
+    }
+    Dispatch(abi::effProcessEvents, 0, 0, record);
+    mQueuedEvents.clear();
 }
 
 } // namespace kelaudiofilterhost::vst

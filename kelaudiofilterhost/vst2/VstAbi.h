@@ -267,6 +267,7 @@ struct VstMidiEvent {
 };
 
 inline constexpr std::int32_t kVstMidiType = 1;
+inline constexpr std::intptr_t kVstProcessLevelOffline = 4;
 
 struct VstEvents {
     std::int32_t numEvents;

@@ -480,10 +480,11 @@ void VST3AudioFilter::SizeParameterQueues()
         return;
     }
     mQueuesSizedFor = count;
-    mPendingInputChanges.Resize(2 * static_cast<std::size_t>(count));
-    // The ring holds fewer changes than this, so no queue can need more points; outputs are the
-    // plug-in's to fill, and plug-ins with thousands of parameters get fewer points each.
-    mInputChanges->Reserve(count, std::clamp(2 * count, 1, kDefaultPointsPerQueue));
+    // Room for automation too: a render may queue many points of a few parameters for one block.
+    const std::size_t ring = std::max<std::size_t>(2 * static_cast<std::size_t>(count), kMinimumPendingChanges);
+    mPendingInputChanges.Resize(ring);
+    // Plug-ins with thousands of parameters get fewer points per queue; outputs are the plug-in's to fill.
+    mInputChanges->Reserve(count, std::clamp(2 * count, kMinimumPointsPerQueue, kDefaultPointsPerQueue));
     mOutputChanges->Reserve(count, count <= 128 ? kDefaultPointsPerQueue : 128);
 }
 

@@ -43,6 +43,9 @@ class VST3AudioFilter : public AudioFilter,
 public:
     /// Blocks longer than this reach the plug-in in pieces.
     static constexpr int kMaxProcessingBlockSize = 1024;
+    /// Parameter changes that can wait for the next block, and points each input queue holds, at least.
+    static constexpr std::size_t kMinimumPendingChanges = 4096;
+    static constexpr Steinberg::int32 kMinimumPointsPerQueue = 256;
     /// Events an event list holds per block.
     static constexpr Steinberg::int32 kEventListCapacity = 2048;
     /// Changes the processor may report per block before the oldest undelivered ones are dropped.
@@ -70,6 +73,13 @@ public:
     /// changes made since the last block at their offsets. Allocates nothing and takes no lock;
     /// whatever the plug-in throws ends the call. The arrays hold the buses' channels, in bus order.
     void Process(float** inputs, float** outputs, int frameCount) override;
+    /// Changes reach the processor in the parameter queues at their offsets (the controller is not told).
+    bool HandlesParameterOffsets() const override { return true; }
+    void QueueParameterChange(int index, float value, int sampleOffset) override;
+    /// Notes and poly pressure go into the event list; controllers, channel pressure, pitch bend and
+    /// program changes become changes of the parameters the controller's MIDI mapping names.
+    bool QueueEvent(const AudioFilterEvent& event) override;
+    void SetOfflineRendering(bool offline) override;
     int GetTail() const override;
     void Suspend() override;
     /// Activates the plug-in, first re-reading buses and parameters it said had changed.
@@ -186,8 +196,15 @@ private:
     void UpdateProcessContext();
     /// Points the bus buffers at the caller's channels, offset frames in.
     void PointChannels(float** inputs, float** outputs, int offset);
-    /// Moves the pending changes into the input queues; the output queues are emptied.
-    void PrepareParameterChanges();
+    /// Moves the pending changes into the block's staging list; the next pieces take their share.
+    void StageParameterChanges();
+    /// Hands the staged changes and events of frames [first, first + frames) to the piece, at offsets
+    /// within it (the last piece takes any beyond the block); the output queues are emptied.
+    void PrepareParameterChanges(int first, int frames, bool lastPiece);
+    /// Reads the controller's MIDI mapping into mMidiMapping; non-audio threads.
+    void ReadMidiMapping();
+    /// The position of the process context from the tempo map, at its project time.
+    void ApplyTempoMap();
     /// Keeps what the processor wrote into the output queues for DeliverProcessorParameterChanges.
     void CollectOutputParameterChanges();
     /// Traces what the audio thread could only count: refusals, drops, failures and throws.
@@ -228,6 +245,13 @@ private:
     bool mProcessing = false;
     bool mSetupPending = false;
     int mPieceLimit = kMaxProcessingBlockSize;
+    // The block's changes and events, sorted out piece by piece; reserved, never grown on the audio thread.
+    std::vector<ParameterChange> mStagedChanges;
+    std::vector<Steinberg::Vst::Event> mStagedEvents;
+    // Parameter per channel and controller (0-127, then channel pressure, pitch bend, program change);
+    // empty when the controller maps no MIDI.
+    std::vector<Steinberg::Vst::ParamID> mMidiMapping;
+    bool mMidiMappingRead = false;
 
     // Parameters.
     Steinberg::int32 mFactoryPresetCount = 0;

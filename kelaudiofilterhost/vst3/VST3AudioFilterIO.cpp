@@ -6,6 +6,8 @@
 #include "kelaudiofilterhost/vst3/VST3AudioFilter.h"
 #include "kelaudiofilterhost/vst3/VST3FieldText.h"
 
+#include <pluginterfaces/vst/ivstmidicontrollers.h>
+
 #include <algorithm>
 #include <bit>
 #include <climits>
@@ -145,6 +147,9 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::BuildIOConfiguration()
         if (count > 0) {
             (direction == Vst::kInput ? mInputEvents : mOutputEvents) = new VST3EventList(kEventListCapacity);
         }
+        if (direction == Vst::kInput && count > 0) {
+            mStagedEvents.reserve(static_cast<std::size_t>(kEventListCapacity));
+        }
     }
     if (!mInitialised) {
         return;
@@ -223,6 +228,15 @@ void VST3AudioFilter::SetSampleRate(float sampleRate)
     SetUpProcessing();
 }
 
+void VST3AudioFilter::SetOfflineRendering(bool offline)
+{
+    if (offline == IsOfflineRendering()) {
+        return;
+    }
+    AudioFilter::SetOfflineRendering(offline);
+    SetUpProcessing();
+}
+
 void VST3AudioFilter::SetBlockSize(int blockSize)
 {
     AudioFilter::SetBlockSize(blockSize);
@@ -240,7 +254,8 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::SetUpProcessing()
         return;
     }
     const int blockSize = GetBlockSize() > 0 ? GetBlockSize() : kMaxProcessingBlockSize;
-    Vst::ProcessSetup setup{Vst::kRealtime, Vst::kSample32, blockSize, static_cast<double>(GetSampleRate())};
+    const int32 mode = IsOfflineRendering() ? Vst::kOffline : Vst::kRealtime;
+    Vst::ProcessSetup setup{mode, Vst::kSample32, blockSize, static_cast<double>(GetSampleRate())};
     const auto result = mGate.Call("IAudioProcessor::setupProcessing", [&]() KAFH_VST3_PLUGIN_CALL {
         return mAudioProcessor->setupProcessing(setup);
     }, tresult{kInternalError});
@@ -284,7 +299,7 @@ void VST3AudioFilter::AllocateBusBuffers()
     allocate(GetInputBuses(), mInputBusBuffers, mInputChannelPointers);
     allocate(GetOutputBuses(), mOutputBusBuffers, mOutputChannelPointers);
     mProcessData = Vst::ProcessData{};
-    mProcessData.processMode = Vst::kRealtime;
+    mProcessData.processMode = IsOfflineRendering() ? Vst::kOffline : Vst::kRealtime;
     mProcessData.symbolicSampleSize = Vst::kSample32;
     mProcessData.numSamples = 0;
     mProcessData.numInputs = static_cast<int32>(mInputBusBuffers.size());
@@ -368,6 +383,8 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::Activate()
         }
         AllocateBusBuffers();
         ActivateBuses();
+        ReadMidiMapping();
+        mStagedChanges.reserve(mPendingInputChanges.GetCapacity());
         const auto activated = mGate.Call("IComponent::setActive", [&]() KAFH_VST3_PLUGIN_CALL {
             return mComponent->setActive(true);
         }, tresult{kInternalError});
@@ -551,16 +568,143 @@ void VST3AudioFilter::PointChannels(float** inputs, float** outputs, int offset)
     }
 }
 
-void VST3AudioFilter::PrepareParameterChanges()
+void VST3AudioFilter::StageParameterChanges()
+{
+    ParameterChange change;
+    while (mStagedChanges.size() < mStagedChanges.capacity() && mPendingInputChanges.Pop(change)) {
+        mStagedChanges.push_back(change);
+    }
+}
+
+void VST3AudioFilter::PrepareParameterChanges(int first, int frames, bool lastPiece)
 {
     mOutputChanges->Clear();
-    ParameterChange change;
-    while (mPendingInputChanges.Pop(change)) {
+    const int end = first + frames;
+    const auto inPiece = [&](int32 offset) { return offset < end || lastPiece; };
+    for (const auto& change : mStagedChanges) {
+        if (change.sampleOffset < first || !inPiece(change.sampleOffset)) {
+            continue;
+        }
         int32 queueIndex = 0;
         if (Vst::IParamValueQueue* queue = mInputChanges->addParameterData(change.id, queueIndex)) {
             int32 pointIndex = 0;
-            queue->addPoint(change.sampleOffset, change.value, pointIndex);
+            queue->addPoint(std::min(change.sampleOffset, end - 1) - first, change.value, pointIndex);
         }
+    }
+    if (mInputEvents != nullptr) {
+        for (auto event : mStagedEvents) {
+            if (event.sampleOffset < first || !inPiece(event.sampleOffset)) {
+                continue;
+            }
+            event.sampleOffset = std::min(event.sampleOffset, end - 1) - first;
+            mInputEvents->addEvent(event);
+        }
+    }
+}
+
+void VST3AudioFilter::QueueParameterChange(int index, float value, int sampleOffset)
+{
+    if (index < 0 || index >= GetParameterCount()) {
+        return;
+    }
+    mPendingInputChanges.Push(
+        {mParameterInfos[static_cast<std::size_t>(index)]->GetID(), value, std::max(sampleOffset, 0)});
+}
+
+bool VST3AudioFilter::QueueEvent(const AudioFilterEvent& event)
+{
+    const int32 offset = std::max(event.sampleOffset, 0);
+    const int16 channel = static_cast<int16>(event.GetChannel());
+    const int type = event.GetType();
+    if (type == 0x80 || type == 0x90 || type == 0xA0) {
+        if (mInputEvents == nullptr || mStagedEvents.size() >= mStagedEvents.capacity()) {
+            return false;
+        }
+        Vst::Event out{};
+        out.sampleOffset = offset;
+        out.flags = Vst::Event::kIsLive;
+        if (type == 0xA0) {
+            out.type = Vst::Event::kPolyPressureEvent;
+            out.polyPressure = {channel, static_cast<int16>(event.data1), event.data2 / 127.0f, -1};
+        } else if (type == 0x90 && event.data2 > 0) {
+            out.type = Vst::Event::kNoteOnEvent;
+            out.noteOn = {channel, static_cast<int16>(event.data1), 0.0f, event.data2 / 127.0f, 0, -1};
+        } else {
+            out.type = Vst::Event::kNoteOffEvent;
+            out.noteOff = {channel, static_cast<int16>(event.data1), event.data2 / 127.0f, -1, 0.0f};
+        }
+        mStagedEvents.push_back(out);
+        return true;
+    }
+    int controller = -1;
+    double value = 0.0;
+    switch (type) {
+    case 0xB0:
+        controller = event.data1;
+        value = event.data2 / 127.0;
+        break;
+    case 0xD0:
+        controller = Vst::kAfterTouch;
+        value = event.data1 / 127.0;
+        break;
+    case 0xE0:
+        controller = Vst::kPitchBend;
+        value = ((event.data2 << 7) | event.data1) / 16383.0;
+        break;
+    case 0xC0:
+        controller = Vst::kCtrlProgramChange;
+        value = event.data1;
+        break;
+    default:
+        return false;
+    }
+    const std::size_t slot = static_cast<std::size_t>(channel) * (Vst::kCtrlProgramChange + 1) +
+                             static_cast<std::size_t>(controller);
+    if (slot >= mMidiMapping.size() || mMidiMapping[slot] == Vst::kNoParamId) {
+        return false;
+    }
+    const Vst::ParamID id = mMidiMapping[slot];
+    if (type == 0xC0) {
+        // A program number counts steps of the program parameter.
+        const int found = FindParameterIndex(id);
+        const int steps = found >= 0 ? mParameterInfos[static_cast<std::size_t>(found)]->GetStepCount() : 0;
+        value = steps > 0 ? std::min(value / steps, 1.0) : value / 127.0;
+    }
+    return mPendingInputChanges.Push({id, value, offset});
+}
+
+KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::ReadMidiMapping()
+{
+    if (mMidiMappingRead || mEditController == nullptr) {
+        return;
+    }
+    mMidiMappingRead = true;
+    Vst::IMidiMapping* mapping = nullptr;
+    mGate.Call("FUnknown::queryInterface", [&]() KAFH_VST3_PLUGIN_CALL {
+        return mEditController->queryInterface(Vst::IMidiMapping::iid, reinterpret_cast<void**>(&mapping));
+    }, tresult{kNoInterface});
+    if (mapping == nullptr) {
+        return;
+    }
+    constexpr int kControllers = Vst::kCtrlProgramChange + 1;
+    std::vector<Vst::ParamID> table(16 * kControllers, Vst::kNoParamId);
+    bool any = false;
+    mGate.Call("IMidiMapping::getMidiControllerAssignment", [&]() KAFH_VST3_PLUGIN_CALL {
+        for (int16 channel = 0; channel < 16; ++channel) {
+            for (int controller = 0; controller < kControllers; ++controller) {
+                Vst::ParamID id = Vst::kNoParamId;
+                if (mapping->getMidiControllerAssignment(0, channel, static_cast<Vst::CtrlNumber>(controller), id) ==
+                    kResultOk) {
+                    table[static_cast<std::size_t>(channel * kControllers + controller)] = id;
+                    any = true;
+                }
+            }
+        }
+        return kResultOk;
+    }, tresult{kInternalError});
+    mGate.Call("FUnknown::release", [&]() KAFH_VST3_PLUGIN_CALL { return mapping->release(); }, uint32{0});
+    if (any) {
+        mMidiMapping = std::move(table);
     }
 }
 
@@ -585,13 +729,15 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::Process(float** inputs, float** outp
         return;
     }
     UpdateProcessContext();
+    StageParameterChanges();
     const char* module = mGate.GetModulePath();
     try {
         for (int done = 0; done < frameCount;) {
             const int frames = std::min(frameCount - done, mPieceLimit);
+            ApplyTempoMap();
             PointChannels(inputs, outputs, done);
             mProcessData.numSamples = frames;
-            PrepareParameterChanges();
+            PrepareParameterChanges(done, frames, done + frames >= frameCount);
             if (!mProcessing) {
                 const kelcore::trail::CallScope scope(module, "IAudioProcessor::setProcessing");
                 mAudioProcessor->setProcessing(true);
@@ -621,8 +767,30 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::Process(float** inputs, float** outp
     } catch (...) {
         // The rest of the block is dropped; what the plug-in threw is traced off the audio thread.
         mInputChanges->Clear();
+        if (mInputEvents != nullptr) {
+            mInputEvents->Clear();
+        }
         mProcessThrows.fetch_add(1, std::memory_order_relaxed);
     }
+    mStagedChanges.clear();
+    mStagedEvents.clear();
+}
+
+void VST3AudioFilter::ApplyTempoMap()
+{
+    const TempoMap* map = GetTempoMap();
+    if (map == nullptr) {
+        return;
+    }
+    using Context = Vst::ProcessContext;
+    const MusicalPosition position = map->At(mProcessContext.projectTimeSamples);
+    mProcessContext.tempo = position.tempo;
+    mProcessContext.timeSigNumerator = position.numerator;
+    mProcessContext.timeSigDenominator = position.denominator;
+    mProcessContext.projectTimeMusic = position.quarters;
+    mProcessContext.barPositionMusic = position.barStart;
+    mProcessContext.state |= Context::kPlaying | Context::kProjectTimeMusicValid | Context::kTempoValid |
+                             Context::kBarPositionValid | Context::kTimeSigValid;
 }
 
 void VST3AudioFilter::ReportAudioThreadFaults()

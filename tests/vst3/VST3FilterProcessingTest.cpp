@@ -260,9 +260,10 @@ TEST(VST3FilterProcessing, PendingChangesAreBoundedAndOutputChangesComeBackOffTh
     filter->Resume();
     std::vector<std::pair<int, float>> automated;
     filter->GetAutomatedParameterChangeSignal().connect([&](int index, float v) { automated.emplace_back(index, v); });
-    // Three controller parameters: the ring takes five changes before the next block, then drops.
-    for (int i = 1; i <= 8; ++i) {
-        filter->SetParameter(0, static_cast<float>(i) / 10);
+    // The ring takes 4095 changes before the next block (room for automation), then drops.
+    const auto kept = static_cast<float>(VST3AudioFilter::kMinimumPendingChanges - 1) / 8192.0f;
+    for (int i = 1; i <= 5000; ++i) {
+        filter->SetParameter(0, static_cast<float>(i) / 8192.0f);
     }
     Blocks in(2, 64);
     Outputs out(2, 64);
@@ -278,15 +279,15 @@ TEST(VST3FilterProcessing, PendingChangesAreBoundedAndOutputChangesComeBackOffTh
     // All at offset 0, each replacing the last in the one queue of A.
     ASSERT_EQ(+log.pointCount, 1u);
     EXPECT_EQ(+log.points[0].paramId, fixture::kRecorderParamA);
-    EXPECT_FLOAT_EQ(static_cast<float>(log.points[0].value), 0.5f);
+    EXPECT_FLOAT_EQ(static_cast<float>(log.points[0].value), kept);
     EXPECT_EQ(+log.processCount, 5u);
     EXPECT_EQ(+log.blocks[1].numSamples, 64);
     EXPECT_EQ(+log.blocks[4].numSamples, 8);
     // The processor echoed A as B: the signal names B's index and the controller holds the value.
     ASSERT_FALSE(automated.empty());
     EXPECT_EQ(automated.back().first, 1);
-    EXPECT_FLOAT_EQ(automated.back().second, 0.5f);
-    EXPECT_FLOAT_EQ(filter->GetParameter(1), 0.5f);
+    EXPECT_FLOAT_EQ(automated.back().second, kept);
+    EXPECT_FLOAT_EQ(filter->GetParameter(1), kept);
 }
 
 TEST(VST3FilterState, ChunksRoundTripByteForByteAndBadChunksGiveDefinedResults)
