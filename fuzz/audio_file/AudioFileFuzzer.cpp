@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // kafh's audio-file reader on arbitrary bytes, read to the end in blocks as `kafh process` does.
 // The first byte picks the extension, which libsndfile's raw formats look at.
-#include "tools/kafh/AudioFile.h"
+#include "kelaudiofilterhost/render/AudioFile.h"
 
 #include "fuzz/FuzzSupport.h"
 
@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const auto path = kafhfuzz::WriteInput(data + 1, size - 1, kExtensions[data[0] % 4]);
-    kafh::AudioFileReader reader;
+    kelaudiofilterhost::render::AudioFileReader reader;
     std::string error;
     if (!reader.Open(path, error)) {
         return 0;

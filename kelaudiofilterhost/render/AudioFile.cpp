@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "tools/kafh/AudioFile.h"
+#include "kelaudiofilterhost/render/AudioFile.h"
 
 #include "kelaudiofilterhost/services/File.h"
-#include "tools/kafh/Console.h"
-#include "tools/kafh/Signals.h"
 
 #include <sndfile.h>
 
@@ -17,7 +15,7 @@
 
 #include <unistd.h>
 
-namespace kafh {
+namespace kelaudiofilterhost::render {
 
 namespace {
 
@@ -61,12 +59,24 @@ bool IsIntegerEncoding(int subtype)
            subtype == SF_FORMAT_PCM_24 || subtype == SF_FORMAT_PCM_32;
 }
 
+std::string Quoted(const std::string& text)
+{
+    return "\"" + text + "\"";
+}
+
 std::string FileText(const std::filesystem::path& path)
 {
     return Quoted(path.string());
 }
 
+TemporaryFileGuard gTemporaryFileGuard;
+
 } // namespace
+
+void SetTemporaryFileGuard(const TemporaryFileGuard& guard)
+{
+    gTemporaryFileGuard = guard;
+}
 
 int MajorFormatForExtension(const std::filesystem::path& path)
 {
@@ -198,7 +208,7 @@ bool AtomicAudioFileWriter::Open(const std::filesystem::path& target, int channe
     }
     // From here a terminating signal removes the temporary file; one in the moment before arming
     // leaves it to the next save of this target, as a killed save does.
-    mArmed = ArmTemporaryFile(mTemporary);
+    mArmed = gTemporaryFileGuard.arm != nullptr && gTemporaryFileGuard.arm(mTemporary);
 
     mFile = sf_open_fd(mDescriptor, SFM_WRITE, &info, SF_FALSE);
     if (mFile == nullptr) {
@@ -284,7 +294,9 @@ bool AtomicAudioFileWriter::Commit(std::string& error)
 void AtomicAudioFileWriter::Disarm()
 {
     if (mArmed) {
-        DisarmTemporaryFile();
+        if (gTemporaryFileGuard.disarm != nullptr) {
+            gTemporaryFileGuard.disarm();
+        }
         mArmed = false;
     }
 }
@@ -307,4 +319,4 @@ void AtomicAudioFileWriter::Abort()
     Disarm();
 }
 
-} // namespace kafh
+} // namespace kelaudiofilterhost::render

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "tools/kafh/AudioStream.h"
+#include "kelaudiofilterhost/render/AudioStream.h"
 
 #include <filesystem>
 #include <string>
@@ -9,9 +9,9 @@
 
 struct sf_private_tag;
 
-namespace kafh {
+namespace kelaudiofilterhost::render {
 
-/// An audio file of any format libsndfile reads, read block by block as float channels.
+/// An audio file of any format libsndfile reads, read as float channels.
 class AudioFileReader : public AudioSource {
 public:
     AudioFileReader() = default;
@@ -80,9 +80,17 @@ private:
     std::string mError;
 };
 
+/// Lets an application remove the temporary file of a write its signal handler interrupts: arm
+/// names the file (false when it cannot be tracked), disarm forgets it. Set before any writer opens.
+struct TemporaryFileGuard {
+    bool (*arm)(const std::filesystem::path& temporary) = nullptr;
+    void (*disarm)() = nullptr;
+};
+void SetTemporaryFileGuard(const TemporaryFileGuard& guard);
+
 /// The libsndfile format for a file name's extension (".wav", ".flac", ...); 0 when unknown.
 int MajorFormatForExtension(const std::filesystem::path& path);
 /// The extensions MajorFormatForExtension knows, for messages.
 std::string KnownAudioExtensions();
 
-} // namespace kafh
+} // namespace kelaudiofilterhost::render

@@ -3,10 +3,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
-namespace kafh {
+namespace kelaudiofilterhost::render {
 
-/// Where rendering reads audio from: a file or a generated signal. Non-interleaved float channels.
+/// Where rendering reads audio from: a file, a buffer or a generated signal. Non-interleaved float channels.
 class AudioSource {
 public:
     virtual ~AudioSource() = default;
@@ -29,4 +30,36 @@ public:
     virtual std::string GetError() const { return {}; }
 };
 
-} // namespace kafh
+/// Audio held in memory, one vector per channel (all of the same length).
+using AudioBuffer = std::vector<std::vector<float>>;
+
+/// Reads a buffer the caller keeps alive.
+class BufferSource : public AudioSource {
+public:
+    BufferSource(const AudioBuffer& buffer, double sampleRate) : mBuffer(buffer), mSampleRate(sampleRate) {}
+    int GetChannelCount() const override { return static_cast<int>(mBuffer.size()); }
+    double GetSampleRate() const override { return mSampleRate; }
+    std::int64_t GetFrameCount() const override
+    {
+        return mBuffer.empty() ? 0 : static_cast<std::int64_t>(mBuffer.front().size());
+    }
+    int Read(float* const* channels, int frameCount) override;
+
+private:
+    const AudioBuffer& mBuffer;
+    double mSampleRate;
+    std::size_t mPosition = 0;
+};
+
+/// Appends to a buffer of as many channels as it was made with.
+class BufferSink : public AudioSink {
+public:
+    explicit BufferSink(int channels) : mBuffer(static_cast<std::size_t>(channels > 0 ? channels : 0)) {}
+    bool Write(const float* const* channels, int frameCount) override;
+    AudioBuffer& GetBuffer() { return mBuffer; }
+
+private:
+    AudioBuffer mBuffer;
+};
+
+} // namespace kelaudiofilterhost::render

@@ -1,29 +1,35 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "tools/kafh/Render.h"
+#include "kelaudiofilterhost/render/Renderer.h"
 
+#include "kelaudiofilterhost/render/AudioFile.h"
 #include "kelaudiofilterhost/services/ChannelLayouts.h"
 #include "kelaudiofilterhost/services/PluginCallTrail.h"
 #include "kelaudiofilterhost/services/Trace.h"
-#include "tools/kafh/Console.h"
-#include "tools/kafh/FilterLookup.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
+#include <map>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
 #endif
 
-namespace kafh {
+namespace kelaudiofilterhost::render {
 
 namespace {
-
-using namespace kelaudiofilterhost;
 
 constexpr double kQuietLevel = 1e-6; // -120 dBFS
 constexpr double kQuietSeconds = 0.1;
 constexpr double kMaximumTailSeconds = 30.0;
+// Audio moves between source, sink and the render in pieces of about this many frames.
+constexpr int kChunkFrames = 16384;
+
+std::string Quoted(const UTF16String& text)
+{
+    return "\"" + kelcore::UTF16to8(text) + "\"";
+}
 
 // Flush-to-zero and denormals-are-zero for the processing thread: plug-ins fed silence would
 // otherwise decay into denormal numbers, which some processors compute a hundred times slower.
@@ -71,7 +77,136 @@ ChannelMap Identity(int count)
     return map;
 }
 
+unsigned int MainWidth(const std::vector<AudioFilterBusDescription>& buses)
+{
+    for (const auto& bus : buses) {
+        if (bus.GetType() == AudioFilterBusDescription::kMain) {
+            return bus.GetChannelCount();
+        }
+    }
+    return buses.empty() ? 0u : buses.front().GetChannelCount();
+}
+
 } // namespace
+
+// Tells plug-ins that ask their host the tempo and signature of the tempo map where the render is.
+class Renderer::Host : public IAudioFilterHost {
+public:
+    void SetTempoMap(std::shared_ptr<const TempoMap> map) { mMap = std::move(map); }
+    void SetPosition(std::int64_t position) { mPosition = position; }
+
+    bool GetTempoAndTimeSignature(int* /*a*/, int* /*b*/, int* /*c*/, HostTempoRecord* record) override
+    {
+        if (!mMap || record == nullptr) {
+            return false;
+        }
+        const MusicalPosition position = mMap->At(mPosition);
+        record->tempo = position.tempo;
+        record->numerator = position.numerator;
+        record->denominator = position.denominator;
+        return true;
+    }
+    bool GetTransportState(bool* playing, bool* recording, bool* looping) override
+    {
+        *playing = true;
+        *recording = false;
+        *looping = false;
+        return true;
+    }
+    void HostSpecific() override {}
+
+private:
+    std::shared_ptr<const TempoMap> mMap;
+    std::int64_t mPosition = 0;
+};
+
+// Plays automation into the instances: points in time order, and for each parameter where its
+// ramp (if one runs) starts and ends.
+class Renderer::Player {
+public:
+    static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+
+    Player(const Automation& automation, AudioFilter& filter) : mPoints(automation.GetPoints())
+    {
+        std::map<int, std::size_t> lanes;
+        std::vector<std::size_t> lastOfLane;
+        mNextOfLane.assign(mPoints.size(), kNone);
+        for (std::size_t i = 0; i < mPoints.size(); ++i) {
+            const int parameter = mPoints[i].parameter;
+            auto [at, added] = lanes.emplace(parameter, mLanes.size());
+            if (added) {
+                Lane lane;
+                lane.parameter = parameter;
+                lane.info = filter.GetParameterInfo(parameter);
+                const float now = filter.GetParameter(parameter);
+                lane.plain = lane.info ? lane.info->NormalizedToPlain(now) : now;
+                lane.next = i;
+                mLanes.push_back(lane);
+                lastOfLane.push_back(i);
+            } else {
+                mNextOfLane[lastOfLane[at->second]] = i;
+                lastOfLane[at->second] = i;
+            }
+            mLaneOf.push_back(at->second);
+        }
+    }
+
+    bool IsEmpty() const { return mPoints.empty(); }
+    std::int64_t NextFrame() const { return mCursor < mPoints.size() ? mPoints[mCursor].frame : kNever; }
+
+    /// Hands over every point before the frame, at its offset from start (0 for those before).
+    template <typename Send>
+    void TakePointsBefore(std::int64_t frame, std::int64_t start, Send&& send)
+    {
+        for (; mCursor < mPoints.size() && mPoints[mCursor].frame < frame; ++mCursor) {
+            const auto& point = mPoints[mCursor];
+            send(point.parameter, point.normalized, static_cast<int>(std::max<std::int64_t>(point.frame - start, 0)));
+            Lane& lane = mLanes[mLaneOf[mCursor]];
+            lane.frame = point.frame;
+            lane.plain = point.plain;
+            lane.next = mNextOfLane[mCursor];
+            lane.taken = true;
+        }
+    }
+
+    /// The value of every ramp running at the frame.
+    template <typename Send>
+    void TakeRampsAt(std::int64_t frame, int offset, Send&& send)
+    {
+        for (auto& lane : mLanes) {
+            // A point of the lane that lies here has said the value already.
+            if (lane.next == kNone || !mPoints[lane.next].ramp || mPoints[lane.next].frame <= frame ||
+                (lane.frame == frame && lane.taken)) {
+                continue;
+            }
+            const auto& target = mPoints[lane.next];
+            const double share = static_cast<double>(frame - lane.frame) / static_cast<double>(target.frame - lane.frame);
+            const double plain = lane.plain + (target.plain - lane.plain) * std::clamp(share, 0.0, 1.0);
+            const float normalized =
+                lane.info ? lane.info->PlainToNormalized(static_cast<float>(plain)) : static_cast<float>(plain);
+            send(lane.parameter, std::clamp(normalized, 0.0f, 1.0f), offset);
+        }
+    }
+
+private:
+    static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+    struct Lane {
+        int parameter = 0;
+        boost::intrusive_ptr<AudioFilterParameterInfo> info;
+        // The last point passed (frame 0 and the value before the render until one is).
+        std::int64_t frame = 0;
+        double plain = 0.0;
+        std::size_t next = kNone;
+        bool taken = false;
+    };
+
+    std::vector<AutomationPoint> mPoints;
+    std::vector<std::size_t> mNextOfLane;
+    std::vector<std::size_t> mLaneOf;
+    std::vector<Lane> mLanes;
+    std::size_t mCursor = 0;
+};
+
 
 void SignalStats::Add(const float* block, int count)
 {
@@ -102,9 +237,16 @@ void RequestChannelLayout(AudioFilter& filter, int channels)
     filter.RequestIOConfiguration({layout}, {layout});
 }
 
+Renderer::Renderer() : mHost(std::make_unique<Host>()) {}
+
 Renderer::~Renderer()
 {
     SuspendAll();
+    for (auto& instance : mInstances) {
+        if (instance.filter && instance.filter->GetAudioFilterHost() == mHost.get()) {
+            instance.filter->SetAudioFilterHost(nullptr);
+        }
+    }
 }
 
 void Renderer::SuspendAll()
@@ -119,12 +261,14 @@ void Renderer::SuspendAll()
 bool Renderer::Prepare(boost::intrusive_ptr<AudioFilter> filter, int channels, const RenderOptions& options,
                        std::string& error)
 {
+    SuspendAll();
     mOptions = options;
     mChannels = channels;
     mInstances.clear();
+    mHost->SetTempoMap(options.tempoMap);
     const auto name = Quoted(filter->GetComponentID());
-    const int inputWidth = static_cast<int>(MainChannelCount(filter->GetInputBuses()));
-    const int outputWidth = static_cast<int>(MainChannelCount(filter->GetOutputBuses()));
+    const int inputWidth = static_cast<int>(MainWidth(filter->GetInputBuses()));
+    const int outputWidth = static_cast<int>(MainWidth(filter->GetOutputBuses()));
     if (outputWidth <= 0) {
         error = "filter " + name + " has no main output channels; it cannot render audio";
         return false;
@@ -189,6 +333,11 @@ bool Renderer::Prepare(boost::intrusive_ptr<AudioFilter> filter, int channels, c
         instance.SetChannelMapTargetChannelLayout(LayoutFor(plans[k].width));
         instance.SetChannelMap(plans[k].input, true);
         instance.SetChannelMap(plans[k].output, false);
+        instance.SetOfflineRendering(options.offline);
+        instance.SetTempoMap(options.tempoMap);
+        if (options.tempoMap) {
+            instance.SetAudioFilterHost(mHost.get());
+        }
         const int latencyBefore = instance.GetInitialDelay();
         instance.Resume();
         // Some effects report their latency only once switched on; the pass-through delay was
@@ -199,6 +348,7 @@ bool Renderer::Prepare(boost::intrusive_ptr<AudioFilter> filter, int channels, c
         }
     }
     mLatency = std::max(mInstances.front().filter->GetInitialDelay(), 0);
+    mPlayer = std::make_unique<Player>(options.automation, *filter);
     KAFH_TRACE("kafh::Renderer::Prepare", 5,
                "\"" << filter->GetComponentID() << "\": " << mInstances.size() << " instance(s), latency " << mLatency);
     return true;
@@ -225,6 +375,42 @@ std::int64_t Renderer::DecideTailFrames(bool& untilQuiet) const
     return 0;
 }
 
+void Renderer::ProcessBlock(std::int64_t position, float** inputs, float** outputs, int frames)
+{
+    const std::int64_t end = position + frames;
+    const bool queued = mInstances.front().filter->HandlesParameterOffsets();
+    const auto send = [this](int parameter, float value, int offset) {
+        for (auto& instance : mInstances) {
+            instance.filter->QueueParameterChange(parameter, value, offset);
+        }
+    };
+    for (std::int64_t at = position; at < end;) {
+        std::int64_t pieceEnd = end;
+        if (queued) {
+            mPlayer->TakePointsBefore(end, position, send);
+            mPlayer->TakeRampsAt(end - 1, frames - 1, send);
+        } else {
+            // The points due now apply before the piece, which ends where the next one lies.
+            mPlayer->TakePointsBefore(at + 1, at, send);
+            mPlayer->TakeRampsAt(at, 0, send);
+            pieceEnd = std::min(end, mPlayer->NextFrame());
+        }
+        const auto offset = static_cast<std::size_t>(at - position);
+        const int count = static_cast<int>(pieceEnd - at);
+        mHost->SetPosition(at);
+        for (auto& instance : mInstances) {
+            const auto first = static_cast<std::size_t>(instance.firstChannel);
+            for (std::size_t c = 0; c < static_cast<std::size_t>(mChannels); ++c) {
+                mPieceInputs[c] = inputs[c] + offset;
+                mPieceOutputs[c] = outputs[c] + offset;
+            }
+            instance.filter->SetCurrentOffset(at);
+            instance.filter->ProcessWithMapping(mPieceInputs.data() + first, mPieceOutputs.data() + first, count);
+        }
+        at = pieceEnd;
+    }
+}
+
 bool Renderer::Run(AudioSource& source, AudioSink& sink, RenderReport& report, std::string& error)
 {
     if (mInstances.empty()) {
@@ -232,16 +418,22 @@ bool Renderer::Run(AudioSource& source, AudioSink& sink, RenderReport& report, s
         return false;
     }
     const int block = mOptions.blockSize;
+    // Whole blocks per chunk: the blocks the filter sees do not depend on the chunk.
+    const int chunk = block * std::max(1, kChunkFrames / block);
     const auto channels = static_cast<std::size_t>(mChannels);
-    std::vector<std::vector<float>> inputs(channels, std::vector<float>(static_cast<std::size_t>(block)));
-    std::vector<std::vector<float>> outputs(channels, std::vector<float>(static_cast<std::size_t>(block)));
+    std::vector<std::vector<float>> inputs(channels, std::vector<float>(static_cast<std::size_t>(chunk)));
+    std::vector<std::vector<float>> outputs(channels, std::vector<float>(static_cast<std::size_t>(chunk)));
     std::vector<float*> inputPointers(channels);
     std::vector<float*> outputPointers(channels);
+    std::vector<float*> blockInputs(channels);
+    std::vector<float*> blockOutputs(channels);
     std::vector<const float*> writePointers(channels);
     for (std::size_t c = 0; c < channels; ++c) {
         inputPointers[c] = inputs[c].data();
         outputPointers[c] = outputs[c].data();
     }
+    mPieceInputs.assign(channels, nullptr);
+    mPieceOutputs.assign(channels, nullptr);
 
     report = RenderReport();
     report.instances = static_cast<int>(mInstances.size());
@@ -252,6 +444,7 @@ bool Renderer::Run(AudioSource& source, AudioSink& sink, RenderReport& report, s
     const std::int64_t expectedInput = source.GetFrameCount();
 
     std::int64_t toSkip = mLatency;
+    std::int64_t position = 0;
     std::int64_t inputFrames = 0;
     std::int64_t written = 0;
     std::int64_t quietRun = 0;
@@ -259,22 +452,20 @@ bool Renderer::Run(AudioSource& source, AudioSink& sink, RenderReport& report, s
     bool finished = false;
     std::chrono::steady_clock::duration processing{};
     DenormalGuard denormals;
+    const auto fail = [&](const std::string& message) {
+        error = message;
+        SuspendAll();
+        return false;
+    };
 
     while (!finished) {
-        if (mOptions.cancel != nullptr && mOptions.cancel->load()) {
-            error = "interrupted";
-            SuspendAll();
-            return false;
-        }
         int read = 0;
         if (!inputDone) {
-            read = source.Read(inputPointers.data(), block);
+            read = source.Read(inputPointers.data(), chunk);
             if (read < 0) {
-                error = source.GetError();
-                SuspendAll();
-                return false;
+                return fail(source.GetError());
             }
-            inputDone = read < block;
+            inputDone = read < chunk;
             for (std::size_t c = 0; c < channels; ++c) {
                 report.input.Add(inputs[c].data(), read);
             }
@@ -286,61 +477,73 @@ bool Renderer::Run(AudioSource& source, AudioSink& sink, RenderReport& report, s
             // pre-fills only those it has inputs for: the rest must start from silence every block.
             std::fill(outputs[c].begin(), outputs[c].end(), 0.0f);
         }
+        // What of the chunk goes out: one run of frames, after the latency and up to the end.
+        std::int64_t outStart = -1;
+        std::int64_t outEnd = 0;
+        for (int done = 0; done < chunk && !finished; done += block) {
+            if (mOptions.cancel != nullptr && mOptions.cancel->load()) {
+                return fail("interrupted");
+            }
+            for (std::size_t c = 0; c < channels; ++c) {
+                blockInputs[c] = inputs[c].data() + done;
+                blockOutputs[c] = outputs[c].data() + done;
+            }
+            denormals.Apply();
+            const auto start = std::chrono::steady_clock::now();
+            ProcessBlock(position, blockInputs.data(), blockOutputs.data(), block);
+            processing += std::chrono::steady_clock::now() - start;
+            position += block;
 
-        denormals.Apply();
-        const auto start = std::chrono::steady_clock::now();
-        for (auto& instance : mInstances) {
-            const auto first = static_cast<std::size_t>(instance.firstChannel);
-            instance.filter->ProcessWithMapping(inputPointers.data() + first, outputPointers.data() + first, block);
-        }
-        processing += std::chrono::steady_clock::now() - start;
-
-        // The first frames of the output are the filter's latency: drop them so the output lines up.
-        const auto offset = static_cast<int>(std::min<std::int64_t>(toSkip, block));
-        toSkip -= offset;
-        std::int64_t count = block - offset;
-        if (inputDone) {
-            count = std::clamp<std::int64_t>(inputFrames + tail - written, 0, count);
-            finished = written + count >= inputFrames + tail;
-            if (untilQuiet) {
-                for (std::int64_t i = 0; i < count; ++i) {
-                    if (written + i < inputFrames) {
-                        continue;
-                    }
-                    bool quiet = true;
-                    for (std::size_t c = 0; c < channels && quiet; ++c) {
-                        quiet = std::fabs(outputs[c][static_cast<std::size_t>(offset + i)]) < kQuietLevel;
-                    }
-                    quietRun = quiet ? quietRun + 1 : 0;
-                    if (quietRun >= quietFrames) {
-                        count = i + 1;
-                        finished = true;
-                        break;
+            // The first frames of the output are the filter's latency: drop them so the output lines up.
+            const auto offset = static_cast<int>(std::min<std::int64_t>(toSkip, block));
+            toSkip -= offset;
+            std::int64_t count = block - offset;
+            if (inputDone) {
+                count = std::clamp<std::int64_t>(inputFrames + tail - written, 0, count);
+                finished = written + count >= inputFrames + tail;
+                if (untilQuiet) {
+                    for (std::int64_t i = 0; i < count; ++i) {
+                        if (written + i < inputFrames) {
+                            continue;
+                        }
+                        bool quiet = true;
+                        for (std::size_t c = 0; c < channels && quiet; ++c) {
+                            quiet = std::fabs(blockOutputs[c][static_cast<std::size_t>(offset + i)]) < kQuietLevel;
+                        }
+                        quietRun = quiet ? quietRun + 1 : 0;
+                        if (quietRun >= quietFrames) {
+                            count = i + 1;
+                            finished = true;
+                            break;
+                        }
                     }
                 }
             }
+            if (count > 0) {
+                if (outStart < 0) {
+                    outStart = done + offset;
+                }
+                outEnd = done + offset + count;
+            }
+            written += count;
         }
-        for (std::size_t c = 0; c < channels; ++c) {
-            writePointers[c] = outputs[c].data() + offset;
-            report.output.Add(writePointers[c], static_cast<int>(count));
+        if (outStart >= 0) {
+            const auto frames = static_cast<int>(outEnd - outStart);
+            for (std::size_t c = 0; c < channels; ++c) {
+                writePointers[c] = outputs[c].data() + outStart;
+                report.output.Add(writePointers[c], frames);
+            }
+            if (!sink.Write(writePointers.data(), frames)) {
+                return fail(sink.GetError());
+            }
         }
-        if (!sink.Write(writePointers.data(), static_cast<int>(count))) {
-            error = sink.GetError();
-            SuspendAll();
-            return false;
-        }
-        written += count;
         // Tells a watching parent the render moves on, however long it is.
         kelcore::trail::Beat();
-        if (mOptions.progress != nullptr && expectedInput > 0) {
-            mOptions.progress->Fraction(static_cast<double>(written) / static_cast<double>(expectedInput + tail),
-                                        mOptions.progressLabel);
+        if (mOptions.progress && expectedInput > 0) {
+            mOptions.progress(static_cast<double>(written) / static_cast<double>(expectedInput + tail));
         }
     }
     SuspendAll();
-    if (mOptions.progress != nullptr) {
-        mOptions.progress->Finish();
-    }
     report.inputFrames = inputFrames;
     report.outputFrames = written;
     report.tailFrames = written - inputFrames;
@@ -348,4 +551,90 @@ bool Renderer::Run(AudioSource& source, AudioSink& sink, RenderReport& report, s
     return true;
 }
 
-} // namespace kafh
+namespace {
+
+bool RenderThrough(boost::intrusive_ptr<AudioFilter> filter, AudioSource& source, AudioSink& sink,
+                   RenderOptions& options, RenderReport& report, std::string& error)
+{
+    if (!filter) {
+        error = "no filter to render through";
+        return false;
+    }
+    if (!(options.sampleRate > 0.0)) {
+        options.sampleRate = source.GetSampleRate();
+    }
+    Renderer renderer;
+    return renderer.Prepare(filter, source.GetChannelCount(), options, error) &&
+           renderer.Run(source, sink, report, error);
+}
+
+// Filters narrower or wider than the audio are offered its layout; those that take it need no
+// second instance. Settings survive: a filter keeps them through a layout change.
+void OfferLayout(AudioFilter& filter, int channels)
+{
+    if (static_cast<int>(MainWidth(filter.GetOutputBuses())) != channels) {
+        RequestChannelLayout(filter, channels);
+    }
+}
+
+} // namespace
+
+bool RenderFile(boost::intrusive_ptr<AudioFilter> filter, const std::filesystem::path& input,
+                const std::filesystem::path& output, RenderOptions options, RenderReport& report, std::string& error)
+{
+    AudioFileReader reader;
+    if (!reader.Open(input, error)) {
+        return false;
+    }
+    if (filter) {
+        OfferLayout(*filter, reader.GetChannelCount());
+    }
+    const double rate = options.sampleRate > 0.0 ? options.sampleRate : reader.GetSampleRate();
+    AtomicAudioFileWriter writer;
+    if (!writer.Open(output, reader.GetChannelCount(), static_cast<int>(std::lround(rate)), reader.GetFormat(),
+                     error)) {
+        return false;
+    }
+    if (!RenderThrough(filter, reader, writer, options, report, error)) {
+        writer.Abort();
+        return false;
+    }
+    return writer.Commit(error);
+}
+
+bool RenderBuffer(boost::intrusive_ptr<AudioFilter> filter, const AudioBuffer& input, double sampleRate,
+                  AudioBuffer& output, RenderOptions options, RenderReport& report, std::string& error)
+{
+    BufferSource source(input, sampleRate);
+    BufferSink sink(source.GetChannelCount());
+    if (filter) {
+        OfferLayout(*filter, source.GetChannelCount());
+    }
+    if (!RenderThrough(filter, source, sink, options, report, error)) {
+        return false;
+    }
+    output = std::move(sink.GetBuffer());
+    return true;
+}
+
+int BufferSource::Read(float* const* channels, int frameCount)
+{
+    const std::size_t length = mBuffer.empty() ? 0 : mBuffer.front().size();
+    const auto count = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(std::max(frameCount, 0)),
+                                                              length - mPosition));
+    for (std::size_t c = 0; c < mBuffer.size(); ++c) {
+        std::copy_n(mBuffer[c].begin() + static_cast<std::ptrdiff_t>(mPosition), count, channels[c]);
+    }
+    mPosition += static_cast<std::size_t>(count);
+    return count;
+}
+
+bool BufferSink::Write(const float* const* channels, int frameCount)
+{
+    for (std::size_t c = 0; c < mBuffer.size(); ++c) {
+        mBuffer[c].insert(mBuffer[c].end(), channels[c], channels[c] + frameCount);
+    }
+    return true;
+}
+
+} // namespace kelaudiofilterhost::render

@@ -2,18 +2,21 @@
 #pragma once
 
 #include "kelaudiofilterhost/framework/AudioFilter.h"
-#include "tools/kafh/AudioStream.h"
+#include "kelaudiofilterhost/framework/TempoMap.h"
+#include "kelaudiofilterhost/render/AudioStream.h"
+#include "kelaudiofilterhost/render/Automation.h"
 
 #include <boost/intrusive_ptr.hpp>
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-namespace kafh {
-
-class Progress;
+namespace kelaudiofilterhost::render {
 
 /// How much is rendered past the end of the input.
 enum class TailMode {
@@ -26,17 +29,23 @@ enum class TailMode {
 
 struct RenderOptions {
     int blockSize = 1024;
-    /// The rate the filter is told and the output carries.
-    double sampleRate = 48000.0;
+    /// The rate the filter is told and the output carries; 0 takes the source's.
+    double sampleRate = 0.0;
     TailMode tailMode = TailMode::None;
     double tailSeconds = 0.0;
     /// Filter channel to source channel, for both directions; the other source channels pass
     /// through, delayed like the processed ones. Without it, the source's channels are split into
     /// groups of the filter's main output width, one filter instance each.
     bool useExplicitMap = false;
-    kelaudiofilterhost::ChannelMap explicitMap;
-    Progress* progress = nullptr;
-    std::string progressLabel;
+    ChannelMap explicitMap;
+    /// Parameter changes at frames of the input, each on its exact frame (see Renderer).
+    Automation automation;
+    /// Positions the plug-ins see; without one they see what their back end reports by default.
+    std::shared_ptr<const TempoMap> tempoMap;
+    /// Tells the plug-ins the render is not bound to real time.
+    bool offline = true;
+    /// The fraction done, now and then.
+    std::function<void(double)> progress;
     /// Set by another thread to stop between blocks.
     const std::atomic<bool>* cancel = nullptr;
 };
@@ -70,22 +79,29 @@ struct RenderReport {
 
 /// Asks the filter for the layout of a source with that many channels (mono, stereo, 5.1 ...);
 /// the filter may keep its own. Call before applying settings.
-void RequestChannelLayout(kelaudiofilterhost::AudioFilter& filter, int channels);
+void RequestChannelLayout(AudioFilter& filter, int channels);
+/// Channels of the first (main) bus; 0 without buses.
+unsigned int MainChannelCount(const std::vector<AudioFilterBusDescription>& buses);
 
 /// Runs a source through a filter into a sink, block by block, through the filter's channel maps:
 /// the output is aligned with the input (the filter's latency is removed) and as long as the input
-/// plus the tail. Processing runs with flush-to-zero and denormals-are-zero set.
+/// plus the tail. Processing runs with flush-to-zero and denormals-are-zero set; audio moves to and
+/// from source and sink in large pieces whatever the block size.
+///
+/// Automation reaches filters that handle parameter offsets at its frames within the block (ramps as
+/// a point at the end of every block they cover); other filters get the block cut at every point,
+/// and ramps set once per block. Every block is as long as asked or shorter, never empty.
 class Renderer {
 public:
-    Renderer() = default;
+    Renderer();
     ~Renderer();
     Renderer(const Renderer&) = delete;
     Renderer& operator=(const Renderer&) = delete;
 
     /// Takes the filter with its settings applied, makes the further instances a source wider than
     /// the filter needs (clones, same settings), sets up maps and resumes them. False with a message.
-    bool Prepare(boost::intrusive_ptr<kelaudiofilterhost::AudioFilter> filter, int channels,
-                 const RenderOptions& options, std::string& error);
+    bool Prepare(boost::intrusive_ptr<AudioFilter> filter, int channels, const RenderOptions& options,
+                 std::string& error);
     /// False with a message when reading, writing or the cancel flag stopped it.
     bool Run(AudioSource& source, AudioSink& sink, RenderReport& report, std::string& error);
     /// Latency in frames of the prepared filter.
@@ -94,17 +110,35 @@ public:
 
 private:
     struct Instance {
-        boost::intrusive_ptr<kelaudiofilterhost::AudioFilter> filter;
+        boost::intrusive_ptr<AudioFilter> filter;
         int firstChannel = 0;
     };
+    class Host;
+    class Player;
 
     void SuspendAll();
     std::int64_t DecideTailFrames(bool& untilQuiet) const;
+    /// One block of the render at the position, cut where automation says.
+    void ProcessBlock(std::int64_t position, float** inputs, float** outputs, int frames);
 
     RenderOptions mOptions;
     int mChannels = 0;
     int mLatency = 0;
     std::vector<Instance> mInstances;
+    std::unique_ptr<Host> mHost;
+    std::unique_ptr<Player> mPlayer;
+    std::vector<float*> mPieceInputs;
+    std::vector<float*> mPieceOutputs;
 };
 
-} // namespace kafh
+/// Renders a file into another of the type its extension names, through the filter with its
+/// settings applied: asks the filter for the file's channel layout, keeps the sample encoding where
+/// the type allows, writes atomically (no partial output on failure). False with a message.
+bool RenderFile(boost::intrusive_ptr<AudioFilter> filter, const std::filesystem::path& input,
+                const std::filesystem::path& output, RenderOptions options, RenderReport& report,
+                std::string& error);
+/// Renders a buffer (one vector per channel) into another.
+bool RenderBuffer(boost::intrusive_ptr<AudioFilter> filter, const AudioBuffer& input, double sampleRate,
+                  AudioBuffer& output, RenderOptions options, RenderReport& report, std::string& error);
+
+} // namespace kelaudiofilterhost::render

@@ -200,6 +200,9 @@ int RunKafh(int argc, char** argv)
                                "one filter instance with this channel map, channels from 0; other channels pass "
                                "through (default: one instance per group of channels)")
         ->type_name("FILTERCH=FILECH,...");
+    processCommand->add_option("--automation", process.automation,
+                               "parameter changes at times of the input: lines of TIME PARAMETER VALUE [ramp]")
+        ->type_name("FILE");
     processCommand->add_flag("-q,--quiet", process.quiet, "print nothing when all goes well");
     AddIsolation(*processCommand, isolation, "seconds the plug-in may go without progress before it is stopped");
 

@@ -47,6 +47,8 @@ struct ProcessOptions {
     std::string tail;
     /// "FILTERCH=FILECH,..."; empty for one instance per channel group.
     std::string map;
+    /// A file of "TIME PARAMETER VALUE [ramp]" lines; empty for none.
+    std::filesystem::path automation;
     bool quiet = false;
 };
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/kafh/Parameters.h"
 
+#include "kelaudiofilterhost/render/Automation.h"
 #include "tools/kafh/Console.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <sstream>
@@ -14,13 +14,6 @@ namespace kafh {
 namespace {
 
 using kelaudiofilterhost::AudioFilter;
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 std::string Trim(std::string_view text)
 {
@@ -40,35 +33,9 @@ bool ParseNumber(const std::string& text, double& value)
     return result.ec == std::errc() && result.ptr == end && std::isfinite(value);
 }
 
-// -1 when no parameter answers to the name; sets ambiguous when several do (by letter case only).
 int FindParameter(AudioFilter& filter, const std::string& name, bool& ambiguous)
 {
-    ambiguous = false;
-    const int count = filter.GetParameterCount();
-    for (int i = 0; i < count; ++i) {
-        if (ParameterName(filter, i) == name) {
-            return i;
-        }
-    }
-    int found = -1;
-    for (int i = 0; i < count; ++i) {
-        if (EqualIgnoringCase(ParameterName(filter, i), name)) {
-            if (found >= 0) {
-                ambiguous = true;
-                return -1;
-            }
-            found = i;
-        }
-    }
-    if (found >= 0) {
-        return found;
-    }
-    int index = -1;
-    const auto result = std::from_chars(name.data(), name.data() + name.size(), index);
-    if (result.ec == std::errc() && result.ptr == name.data() + name.size() && index >= 0 && index < count) {
-        return index;
-    }
-    return -1;
+    return kelaudiofilterhost::render::FindParameter(filter, name, ambiguous);
 }
 
 std::string FormatValue(double value)
@@ -83,13 +50,7 @@ std::string FormatValue(double value)
 
 std::string ParameterName(AudioFilter& filter, int index)
 {
-    if (const auto info = filter.GetParameterInfo(index)) {
-        const auto name = kelcore::UTF16to8(info->GetName());
-        if (!Trim(name).empty()) {
-            return Trim(name);
-        }
-    }
-    return "Parameter " + std::to_string(index);
+    return kelaudiofilterhost::render::ParameterName(filter, index);
 }
 
 std::vector<double> ReadPlainValues(AudioFilter& filter)

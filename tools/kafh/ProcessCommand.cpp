@@ -114,6 +114,12 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
         return FailUsage("cannot write " + Quoted(options.output.string()) + ": unknown audio file type " +
                          Quoted(options.output.extension().string()) + " (known: " + KnownAudioExtensions() + ")");
     }
+    // A malformed file is a usage error, found before any plug-in is loaded.
+    std::vector<kelaudiofilterhost::render::AutomationLine> automationLines;
+    if (!options.automation.empty() &&
+        !kelaudiofilterhost::render::ReadAutomationFile(options.automation, automationLines, error)) {
+        return FailUsage(error);
+    }
     if (!settings.Load(error)) {
         return Fail(error);
     }
@@ -139,8 +145,12 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
     const double seconds =
         reader.GetFrameCount() > 0 ? static_cast<double>(reader.GetFrameCount()) / render.sampleRate : 0.0;
     Progress progress("rendering", !options.quiet && seconds >= kProgressFromSeconds);
-    render.progress = &progress;
-    render.progressLabel = options.input.filename().string();
+    const auto label = options.input.filename().string();
+    render.progress = [&progress, &label](double fraction) { progress.Fraction(fraction, label); };
+    if (!options.automation.empty() &&
+        !render.automation.Resolve(automationLines, *filter, render.sampleRate, error)) {
+        return Fail("automation " + Quoted(options.automation.string()) + ", " + error);
+    }
 
     kelcore::trail::SetStep("prepare");
     Renderer renderer;
@@ -159,6 +169,7 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
         return Fail("processing " + Quoted(options.input.string()) + " through " +
                     Quoted(filter->GetComponentID()) + " failed: " + error);
     }
+    progress.Finish();
     kelcore::trail::SetStep("write");
     if (!writer.Commit(error)) {
         return Fail(error);
