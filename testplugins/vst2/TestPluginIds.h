@@ -41,6 +41,7 @@ inline constexpr std::int32_t kCrashProcessId = FourCC("KfCp");
 inline constexpr std::int32_t kOverrunId = FourCC("KfOr");
 inline constexpr std::int32_t kSpinStateId = FourCC("KfSs");
 inline constexpr std::int32_t kEditorId = FourCC("KfEd");
+inline constexpr std::int32_t kRecorderId = FourCC("KfRc");
 /// KafhEditor's editor size when opened, and the size it asks the host for on its first idle.
 inline constexpr std::int16_t kEditorWidth = 320;
 inline constexpr std::int16_t kEditorHeight = 200;
@@ -76,5 +77,28 @@ inline constexpr std::int32_t kLatencyShort = 64;
 inline constexpr std::int32_t kLatencyLong = 128;
 /// The latency KafhLateLatency reports once switched on (none before).
 inline constexpr std::size_t kLateLatency = 100;
+
+/// KafhRecorder's chunk: what reached it, each at the frame it took effect (frames processed so far
+/// plus, for events, their deltaFrames). Native byte order.
+enum class RecorderEntryKind : std::int32_t { Parameter, Event, Block };
+struct RecorderEntry
+{
+    RecorderEntryKind kind;
+    /// The parameter index, the event's status byte, or the block's frame count.
+    std::int32_t what;
+    std::int64_t frame;
+    /// The parameter value or the event's first data byte; for blocks the quarter-note position.
+    double value;
+    /// Blocks: tempo and bar start as the time info gave them, 0 without one.
+    double tempo;
+    double barStart;
+};
+inline constexpr std::int32_t kRecorderMaxEntries = 2048;
+struct RecorderChunk
+{
+    std::int32_t count; ///< entries recorded, also those past the array
+    std::int32_t processLevel; ///< audioMasterGetCurrentProcessLevel at the last block
+    RecorderEntry entries[kRecorderMaxEntries];
+};
 
 } // namespace kafhtest

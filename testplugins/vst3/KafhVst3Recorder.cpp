@@ -40,12 +40,17 @@ public:
 
     tresult PLUGIN_API process(Vst::ProcessData& data) override
     {
-        RecordChanges(data.inputParameterChanges);
+        RecordChanges(data.inputParameterChanges, data.processContext != nullptr ? data.processContext->projectTimeSamples : 0);
         const float* first = data.numInputs > 0 && data.inputs[0].numChannels > 0 && data.inputs[0].channelBuffers32 != nullptr
             ? data.inputs[0].channelBuffers32[0]
             : nullptr;
         if (mLog.processCount < kRecorderMaxBlocks) {
-            mLog.blocks[mLog.processCount] = {data.numSamples, first != nullptr && data.numSamples > 0 ? first[0] : 0.0f};
+            const Vst::ProcessContext* context = data.processContext;
+            mLog.blocks[mLog.processCount] = {data.numSamples, first != nullptr && data.numSamples > 0 ? first[0] : 0.0f,
+                                              context != nullptr ? context->projectTimeSamples : 0,
+                                              context != nullptr ? context->projectTimeMusic : 0.0,
+                                              context != nullptr ? context->barPositionMusic : 0.0,
+                                              context != nullptr ? context->tempo : 0.0};
         }
         ++mLog.processCount;
         if (const Vst::ProcessContext* context = data.processContext) {
@@ -115,7 +120,7 @@ public:
     }
 
 private:
-    void RecordChanges(Vst::IParameterChanges* changes)
+    void RecordChanges(Vst::IParameterChanges* changes, int64 projectTime)
     {
         const int32 count = changes != nullptr ? changes->getParameterCount() : 0;
         for (int32 p = 0; p < count; ++p) {
@@ -128,7 +133,7 @@ private:
                     continue;
                 }
                 if (mLog.pointCount < kRecorderMaxPoints) {
-                    mLog.points[mLog.pointCount] = {queue->getParameterId(), offset, value};
+                    mLog.points[mLog.pointCount] = {queue->getParameterId(), offset, value, projectTime};
                 }
                 ++mLog.pointCount;
             }

@@ -106,10 +106,16 @@ struct RecorderPoint {
     std::uint32_t paramId;
     std::int32_t sampleOffset;
     double value;
+    std::int64_t projectTimeSamples; // of the call's process context, 0 without one
 };
 struct RecorderBlock {
     std::int32_t numSamples;
     float firstSample; // input channel 0's first sample, 0 without one
+    // The block's process context: project time, quarter notes, bar start, tempo (0 without one).
+    std::int64_t projectTimeSamples;
+    double projectTimeMusic;
+    double barPositionMusic;
+    double tempo;
 };
 struct RecorderLog {
     std::uint32_t magic; // kRecorderStateMagic

@@ -58,6 +58,11 @@ TEST_F(KafhBadInput, ProcessRefusesBadFilesParametersAndOptionsWithoutWritingOut
     withNaN[1][700] = std::nanf("");
     const auto nanIn = (mFolder / "nan.wav").string();
     ASSERT_TRUE(WriteAudio(nanIn, withNaN, 48000));
+    const auto automation = [&](const std::string& name, const std::string& text) {
+        const auto path = (mFolder / name).string();
+        WriteText(path, text);
+        return std::vector<std::string>{"--automation", path};
+    };
     const auto inputBytes = ReadText(in);
     std::filesystem::create_symlink(in, mFolder / "link.wav");
     std::filesystem::create_hard_link(in, mFolder / "hard.wav");
@@ -94,6 +99,12 @@ TEST_F(KafhBadInput, ProcessRefusesBadFilesParametersAndOptionsWithoutWritingOut
              {process({"--preset", loudPreset}), 1, "parameter \"Gain\" (index 0) has the value 2.5"},
              {process({"--preset", otherPreset}), 1, "kafh.example.delay"},
              {process({"--preset", otherPreset + "x"}), 1, otherPreset + "x"},
+             {process(automation("words.txt", "0 Gain 10\nsoon Gain 20\n")), 2, "line 2: time \"soon\""},
+             {process(automation("short.txt", "# gain\n0.01 Gain\n")), 2, "line 2: expected TIME PARAMETER VALUE"},
+             {process({"--automation", (mFolder / "none.txt").string()}), 2, "none.txt"},
+             {process(automation("order.txt", "0.02 Gain 10\n0.01 Gain 20\n")), 1, "line 2: the point comes before"},
+             {process(automation("unknown.txt", "0 Volume 10\n")), 1, "line 1: the filter has no parameter \"Volume\""},
+             {process(automation("range.txt", "0 Gain 10\n0.01 Gain 201 ramp\n")), 1, "line 2: value 201"},
          }) {
         Check(bad);
         EXPECT_EQ(EntryCount(outputs), 0);

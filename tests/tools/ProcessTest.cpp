@@ -3,6 +3,7 @@
 #include "tests/tools/KafhTestSupport.h"
 
 #include <array>
+#include <tuple>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +48,24 @@ TEST_F(KafhProcess, GainPluginScalesEverySampleAndKeepsTheLength)
     ExpectScaled(signal, Process(signal, {"--param", "Gain=50"}, "2:1264994158 KafhGain"), {0.5f, 0.5f});
     // The internal gain takes decibels.
     ExpectScaled(signal, Process(signal, {"--param", "Gain=-6.0206"}, "kafh.example.gain"), {0.5f, 0.5f});
+}
+
+TEST_F(KafhProcess, AutomationChangesLandOnTheirSamples)
+{
+    const auto signal = TestSignal(2, 3000);
+    const auto points = mFolder / "points.txt";
+    // Halved from frame 500 (off every block boundary), back to unity at 0.05 s (2205 frames).
+    for (const auto& [id, half, unity] : {std::tuple{"KafhGain", "50", "100"},
+                                          std::tuple{"kafh.example.gain", "-6.0206", "0"}}) {
+        WriteText(points, std::string("500s Gain ") + half + "\n0.05 Gain " + unity + "\n");
+        const auto out = Process(signal, {"--automation", points.string(), "--block", "64"}, id);
+        ASSERT_EQ(out.size(), 2u) << id;
+        for (const int frame : {0, 499, 500, 2204, 2205}) {
+            const float gain = frame >= 500 && frame < 2205 ? 0.5f : 1.0f;
+            EXPECT_FLOAT_EQ(out[1][static_cast<std::size_t>(frame)], signal[1][static_cast<std::size_t>(frame)] * gain)
+                << id << " frame " << frame;
+        }
+    }
 }
 
 TEST_F(KafhProcess, LatencyIsCompensatedWhateverTheBlockSize)
