@@ -427,7 +427,7 @@ KAFH_VST3_PLUGIN_CALL void VST3AudioFilter::ProcessParameterChangesOnly()
     }
     // No buses and no samples: how a host hands changes over while nothing is processed.
     Vst::ProcessData flush{};
-    flush.processMode = Vst::kRealtime;
+    flush.processMode = IsOfflineRendering() ? Vst::kOffline : Vst::kRealtime;
     flush.symbolicSampleSize = Vst::kSample32;
     flush.inputParameterChanges = mInputChanges;
     flush.outputParameterChanges = mOutputChanges;

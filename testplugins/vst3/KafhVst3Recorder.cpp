@@ -5,6 +5,7 @@
 // through the output parameter changes.
 #include "testplugins/vst3/TestVst3.h"
 
+#include "pluginterfaces/vst/ivstevents.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 
 #include <algorithm>
@@ -17,6 +18,12 @@ namespace {
 class Processor final : public BasicProcessor<> {
 public:
     Processor() : BasicProcessor(&kRecorderController) { mLog.magic = kRecorderStateMagic; }
+
+    // An event input beside the audio, so that hosts can hand it notes to record.
+    int32 PLUGIN_API getBusCount(Vst::MediaType type, Vst::BusDirection dir) override
+    {
+        return type == Vst::kEvent ? (dir == Vst::kInput ? 1 : 0) : BasicProcessor::getBusCount(type, dir);
+    }
 
     tresult PLUGIN_API setupProcessing(Vst::ProcessSetup& setup) override
     {
@@ -40,7 +47,9 @@ public:
 
     tresult PLUGIN_API process(Vst::ProcessData& data) override
     {
-        RecordChanges(data.inputParameterChanges, data.processContext != nullptr ? data.processContext->projectTimeSamples : 0);
+        const int64 projectTime = data.processContext != nullptr ? data.processContext->projectTimeSamples : 0;
+        RecordChanges(data.inputParameterChanges, projectTime);
+        RecordEvents(data.inputEvents, projectTime);
         const float* first = data.numInputs > 0 && data.inputs[0].numChannels > 0 && data.inputs[0].channelBuffers32 != nullptr
             ? data.inputs[0].channelBuffers32[0]
             : nullptr;
@@ -120,6 +129,23 @@ public:
     }
 
 private:
+    void RecordEvents(Vst::IEventList* events, int64 projectTime)
+    {
+        const int32 count = events != nullptr ? events->getEventCount() : 0;
+        for (int32 i = 0; i < count; ++i) {
+            Vst::Event event{};
+            if (events->getEvent(i, event) != kResultOk) {
+                continue;
+            }
+            const bool note = event.type == Vst::Event::kNoteOnEvent || event.type == Vst::Event::kNoteOffEvent;
+            if (mLog.eventCount < kRecorderMaxEvents) {
+                mLog.events[mLog.eventCount] = {projectTime + event.sampleOffset, event.type,
+                                                note ? event.noteOn.pitch : 0};
+            }
+            ++mLog.eventCount;
+        }
+    }
+
     void RecordChanges(Vst::IParameterChanges* changes, int64 projectTime)
     {
         const int32 count = changes != nullptr ? changes->getParameterCount() : 0;

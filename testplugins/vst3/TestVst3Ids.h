@@ -100,6 +100,7 @@ inline constexpr std::uint32_t kRecorderPeakParam = 200; // written each block: 
 inline constexpr std::uint32_t kRecorderStateMagic = Magic("KRec");
 inline constexpr int kRecorderMaxPoints = 512;
 inline constexpr int kRecorderMaxBlocks = 64;
+inline constexpr int kRecorderMaxEvents = 64;
 
 #pragma pack(push, 1)
 struct RecorderPoint {
@@ -116,6 +117,11 @@ struct RecorderBlock {
     double projectTimeMusic;
     double barPositionMusic;
     double tempo;
+};
+struct RecorderEvent {
+    std::int64_t frame; // the call's project time plus the event's sample offset
+    std::int32_t type; // Event::type: 0 note on, 1 note off, ...
+    std::int32_t pitch; // notes' pitch, else 0
 };
 struct RecorderLog {
     std::uint32_t magic; // kRecorderStateMagic
@@ -142,6 +148,8 @@ struct RecorderLog {
     std::uint32_t activeOn; // setActive(true) calls
     std::uint32_t activeOff;
     std::uint32_t noOutputChanges; // process calls without outputParameterChanges
+    std::uint32_t eventCount; // every input event, also those past the array
+    RecorderEvent events[kRecorderMaxEvents];
 };
 #pragma pack(pop)
 
