@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Automation text: parsed, then resolved against the example gain filter at a rate from the first
 // byte; what resolves must be in time order, inside the parameter's range and name real lines.
+#include "examples/ExampleFilters.h"
 #include "examples/GainFilter.h"
 #include "kelaudiofilterhost/render/Automation.h"
 
