@@ -5,7 +5,9 @@
 // through the output parameter changes.
 #include "testplugins/vst3/TestVst3.h"
 
+#include "pluginterfaces/vst/ivsteditcontroller.h"
 #include "pluginterfaces/vst/ivstevents.h"
+#include "pluginterfaces/vst/ivstmidicontrollers.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 
 #include <algorithm>
@@ -175,10 +177,25 @@ const ParamDef kParams[] = {
     {kRecorderPeakParam, "Peak", "", 0, 0.0, Vst::ParameterInfo::kIsReadOnly},
 };
 
-// Its own state is empty: getState writes nothing.
-class Controller final : public TableController<> {
+// Its own state is empty: getState writes nothing. Controller 7 on channel 0 moves A and pitch bend
+// on any channel B, so hosts can show how they turn MIDI into parameter changes.
+class Controller final : public TableController<Vst::IMidiMapping> {
 public:
     Controller() : TableController(kParams) {}
+
+    tresult PLUGIN_API getMidiControllerAssignment(int32 busIndex, int16 channel, Vst::CtrlNumber number,
+                                                   Vst::ParamID& id) override
+    {
+        if (busIndex == 0 && number == 7 && channel == 0) {
+            id = kRecorderParamA;
+            return kResultOk;
+        }
+        if (busIndex == 0 && number == Vst::kPitchBend) {
+            id = kRecorderParamB;
+            return kResultOk;
+        }
+        return kResultFalse;
+    }
 };
 
 const ClassEntry kClasses[] = {

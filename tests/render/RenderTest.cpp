@@ -104,7 +104,9 @@ Recording ReadVst3Recorder(const AudioFilter& filter)
     vst3::VST3StateChunk parts;
     auto log = std::make_unique<vst3fixture::RecorderLog>();
     Recording record;
-    if (!vst3::VST3StateChunk::Parse(ChunkOf(filter), parts) || parts.component.size() != sizeof *log) {
+    // The parts point into the chunk, which must outlive them.
+    const auto chunk = ChunkOf(filter);
+    if (!vst3::VST3StateChunk::Parse(chunk, parts) || parts.component.size() != sizeof *log) {
         return record;
     }
     std::memcpy(log.get(), parts.component.data(), sizeof *log);
@@ -285,8 +287,9 @@ TEST(RenderTempo, BlocksSeeTheTempoMapsPositionsOfflineAndEventsArriveOnTheirFra
         options.blockSize = 1000;
         options.tempoMap = map;
         const int frames = 64000;
-        const std::vector<AudioFilterEvent> events{AudioFilterEvent::NoteOn(10, 0, 60, 100),
-                                                   AudioFilterEvent::NoteOff(999, 0, 60)};
+        const std::vector<AudioFilterEvent> events{
+            AudioFilterEvent::NoteOn(10, 0, 60, 100), AudioFilterEvent::Controller(20, 0, 7, 127),
+            AudioFilterEvent::PitchBend(30, 3, 16383), AudioFilterEvent::NoteOff(999, 0, 60)};
         boost::intrusive_ptr<AudioFilter> held = filter;
         Renderer renderer;
         ASSERT_TRUE(renderer.Prepare(filter, 2, [&] {
@@ -314,8 +317,16 @@ TEST(RenderTempo, BlocksSeeTheTempoMapsPositionsOfflineAndEventsArriveOnTheirFra
             // The 3/4 bars start where the signature changed, at quarter 2.
             EXPECT_NEAR(record.barStarts[b], frame < 48000 ? 0.0 : 2.0, 1e-9) << b;
         }
-        const std::vector<Seen> expected{{10, 0x90, 60.0}, {999, 0x80, 60.0}};
-        EXPECT_EQ(record.events, expected);
+        if (std::string(kind.name) == "VST 2") {
+            const std::vector<Seen> expected{{10, 0x90, 60.0}, {20, 0xB0, 7.0}, {30, 0xE3, 127.0}, {999, 0x80, 60.0}};
+            EXPECT_EQ(record.events, expected);
+        } else {
+            // Controllers and pitch bend become changes of the parameters the MIDI mapping names.
+            const std::vector<Seen> notes{{10, 0x90, 60.0}, {999, 0x80, 60.0}};
+            const std::vector<Seen> changes{{20, 0, 1.0}, {30, 1, 1.0}};
+            EXPECT_EQ(record.events, notes);
+            EXPECT_EQ(record.changes, changes);
+        }
         if (std::string(kind.name) == "VST 2") {
             EXPECT_EQ(record.processLevel, 4); // offline
         } else {
