@@ -12,7 +12,7 @@
 //
 // Types: bool ("true"/"false"), int32, uint32, float, floats (space-separated), string. Floats are
 // written in their shortest exact form; NaNs other than the two usual ones as "nan:" and their bits
-// in hex. Values live in attributes because pugixml escapes tabs, newlines and carriage returns
+// in hex. Values live in attributes because tabs, newlines and carriage returns are escaped
 // there, so every string (also whitespace-only) comes back exactly. A key or string that XML cannot
 // carry (control characters, ill-formed UTF-8) is written base64-encoded as key64 or data64 instead.
 #include "kelaudiofilterhost/services/PropList.h"
@@ -27,6 +27,7 @@
 #include <bit>
 #include <charconv>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <type_traits>
 #include <variant>
@@ -138,18 +139,102 @@ bool ParseFloatList(std::string_view text, PropList::FloatList& values)
     }
 }
 
-// Writes text under the plain attribute name, or base64-encoded under the "64" name when XML
-// cannot carry it exactly.
-void SetTextAttribute(pugi::xml_node node, const char* plainName, const char* encodedName, const UTF8String& text)
-{
-    if (IsXmlText(text)) {
-        node.append_attribute(plainName).set_value(text.c_str(), text.size());
-        return;
+// Writes the document straight from the list, in the form pugixml gives it with four-space indents:
+// building a pugixml document first cost more than the rest of the save together. Appends in chunks.
+class XmlOut {
+public:
+    explicit XmlOut(const std::function<bool(std::string_view)>& flush) : mFlush(flush) { mBuffer.reserve(kChunk + 4096); }
+
+    bool Finish()
+    {
+        Flush();
+        return mOk;
     }
-    UTF8String encoded;
-    EncodeBinaryDataToUTF8String(text.data(), text.size(), encoded);
-    node.append_attribute(encodedName).set_value(encoded.c_str(), encoded.size());
-}
+
+    void Raw(std::string_view text)
+    {
+        mBuffer.append(text);
+        if (mBuffer.size() >= kChunk) {
+            Flush();
+        }
+    }
+
+    void Indent(int depth) { mBuffer.append(static_cast<std::size_t>(depth) * 4, ' '); }
+
+    // An attribute value, escaped as pugixml escapes it: tabs, line feeds and carriage returns become
+    // character references, which the reader turns back into themselves (other control characters are
+    // written base64-encoded and never get here).
+    void Escaped(std::string_view text)
+    {
+        std::size_t begin = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char* entity = nullptr;
+            switch (text[i]) {
+            case '&':
+                entity = "&amp;";
+                break;
+            case '<':
+                entity = "&lt;";
+                break;
+            case '>':
+                entity = "&gt;";
+                break;
+            case '"':
+                entity = "&quot;";
+                break;
+            default:
+                if (static_cast<unsigned char>(text[i]) < 32) {
+                    const unsigned ch = static_cast<unsigned char>(text[i]);
+                    mBuffer.append(text.substr(begin, i - begin));
+                    const char numeric[] = {'&', '#', static_cast<char>('0' + ch / 10), static_cast<char>('0' + ch % 10), ';'};
+                    mBuffer.append(numeric, sizeof numeric);
+                    begin = i + 1;
+                }
+                continue;
+            }
+            mBuffer.append(text.substr(begin, i - begin));
+            mBuffer.append(entity);
+            begin = i + 1;
+        }
+        mBuffer.append(text.substr(begin));
+    }
+
+    void Attribute(std::string_view name, std::string_view value)
+    {
+        mBuffer.push_back(' ');
+        mBuffer.append(name);
+        mBuffer.append("=\"");
+        Escaped(value);
+        mBuffer.push_back('"');
+    }
+
+    // Under the plain name, or base64-encoded under the "64" name when XML cannot carry the text exactly.
+    void TextAttribute(std::string_view plainName, std::string_view encodedName, const UTF8String& text)
+    {
+        if (IsXmlText(text)) {
+            Attribute(plainName, text);
+            return;
+        }
+        UTF8String encoded;
+        EncodeBinaryDataToUTF8String(text.data(), text.size(), encoded);
+        Attribute(encodedName, encoded);
+    }
+
+private:
+    static constexpr std::size_t kChunk = 1 << 16;
+
+    void Flush()
+    {
+        if (!mBuffer.empty()) {
+            mOk = mOk && mFlush(mBuffer);
+            mBuffer.clear();
+        }
+    }
+
+    const std::function<bool(std::string_view)>& mFlush;
+    std::string mBuffer;
+    bool mOk = true;
+};
 
 const char* TypeName(const PropList::Value& value)
 {
@@ -159,33 +244,48 @@ const char* TypeName(const PropList::Value& value)
     return names[value.index()];
 }
 
-void WriteEntries(pugi::xml_node parent, const PropList& list)
+template <typename Integer> void AppendInteger(UTF8String& out, Integer value)
 {
+    char buffer[16];
+    out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+}
+
+void WriteEntries(XmlOut& out, const PropList& list, int depth)
+{
+    UTF8String data;
     for (const PropList::Entry& entry : list.GetEntries()) {
+        out.Indent(depth);
         if (const auto* child = std::get_if<std::unique_ptr<PropList>>(&entry.value)) {
-            pugi::xml_node node = parent.append_child(kListName);
-            SetTextAttribute(node, "key", "key64", entry.key);
-            WriteEntries(node, **child);
+            out.Raw("<list");
+            out.TextAttribute("key", "key64", entry.key);
+            if ((*child)->GetEntries().empty()) {
+                out.Raw(" />\n");
+                continue;
+            }
+            out.Raw(">\n");
+            WriteEntries(out, **child, depth + 1);
+            out.Indent(depth);
+            out.Raw("</list>\n");
             continue;
         }
-        pugi::xml_node node = parent.append_child(kValueName);
-        SetTextAttribute(node, "key", "key64", entry.key);
-        node.append_attribute("type").set_value(TypeName(entry.value));
+        out.Raw("<value");
+        out.TextAttribute("key", "key64", entry.key);
+        out.Attribute("type", TypeName(entry.value));
         if (const auto* text = std::get_if<UTF8String>(&entry.value)) {
-            SetTextAttribute(node, "data", "data64", *text);
+            out.TextAttribute("data", "data64", *text);
+            out.Raw(" />\n");
             continue;
         }
-        UTF8String data;
+        data.clear();
         if (const auto* b = std::get_if<bool>(&entry.value)) {
             data = *b ? "true" : "false";
         } else if (const auto* i = std::get_if<std::int32_t>(&entry.value)) {
-            data = std::to_string(*i);
+            AppendInteger(data, *i);
         } else if (const auto* u = std::get_if<std::uint32_t>(&entry.value)) {
-            data = std::to_string(*u);
+            AppendInteger(data, *u);
         } else if (const auto* f = std::get_if<float>(&entry.value)) {
             AppendFloat(data, *f);
         } else if (const auto* floats = std::get_if<PropList::FloatList>(&entry.value)) {
-            data.reserve(floats->size() * 10);
             for (std::size_t n = 0; n < floats->size(); ++n) {
                 if (n != 0) {
                     data.push_back(' ');
@@ -193,7 +293,8 @@ void WriteEntries(pugi::xml_node parent, const PropList& list)
                 AppendFloat(data, (*floats)[n]);
             }
         }
-        node.append_attribute("data").set_value(data.c_str(), data.size());
+        out.Attribute("data", data);
+        out.Raw(" />\n");
     }
 }
 
@@ -366,38 +467,22 @@ bool ReadDocument(const pugi::xml_document& document, PropList& list)
     return ReadEntries(root, list, 0, 0);
 }
 
-struct AppendWriter : pugi::xml_writer {
-    explicit AppendWriter(const std::function<bool(std::string_view)>& append) : mAppend(append) {}
-    void write(const void* data, std::size_t size) override
-    {
-        mOk = mOk && mAppend(std::string_view(static_cast<const char*>(data), size));
-    }
-    const std::function<bool(std::string_view)>& mAppend;
-    bool mOk = true;
-};
-
-struct StringWriter : pugi::xml_writer {
-    explicit StringWriter(UTF8String& text) : mText(text) {}
-    void write(const void* data, std::size_t size) override { mText.append(static_cast<const char*>(data), size); }
-    UTF8String& mText;
-};
-
 } // namespace
 
 namespace {
 
-// The whole list as a document; the caller saves it where it wants.
-void BuildDocument(const PropList& list, pugi::xml_document& document)
+bool WriteDocument(const PropList& list, const std::function<bool(std::string_view)>& append)
 {
-    pugi::xml_node declaration = document.append_child(pugi::node_declaration);
-    declaration.append_attribute("version").set_value("1.0");
-    declaration.append_attribute("encoding").set_value("UTF-8");
-    WriteEntries(document.append_child(kRootName), list);
-}
-
-void SaveDocument(const pugi::xml_document& document, pugi::xml_writer& writer)
-{
-    document.save(writer, "    ", pugi::format_indent, pugi::encoding_utf8);
+    XmlOut out(append);
+    out.Raw("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    if (list.GetEntries().empty()) {
+        out.Raw("<proplist />\n");
+    } else {
+        out.Raw("<proplist>\n");
+        WriteEntries(out, list, 1);
+        out.Raw("</proplist>\n");
+    }
+    return out.Finish();
 }
 
 } // namespace
@@ -405,11 +490,11 @@ void SaveDocument(const pugi::xml_document& document, pugi::xml_writer& writer)
 bool WritePropList(const PropList& list, UTF8String& xml)
 {
     try {
-        pugi::xml_document document;
-        BuildDocument(list, document);
         UTF8String text;
-        StringWriter writer(text);
-        SaveDocument(document, writer);
+        WriteDocument(list, [&text](std::string_view chunk) {
+            text.append(chunk);
+            return true;
+        });
         xml.swap(text);
         return true;
     } catch (const std::bad_alloc&) {
@@ -448,11 +533,7 @@ bool SavePropList(filesupport::File& file, const PropList& list)
     const bool saved = filesupport::WriteFileAtomically(
         file.GetPath(), [&](const std::function<bool(std::string_view)>& append) {
             try {
-                pugi::xml_document document;
-                BuildDocument(list, document);
-                AppendWriter writer(append);
-                SaveDocument(document, writer);
-                return writer.mOk;
+                return WriteDocument(list, append);
             } catch (const std::bad_alloc&) {
                 built = false;
                 return false;
