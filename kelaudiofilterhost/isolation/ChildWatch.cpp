@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -43,23 +44,6 @@ void WriteAll(int fd, const char* data, std::size_t size)
     }
 }
 
-void ReadAvailable(int fd, std::string& into, bool& atEnd)
-{
-    char chunk[16384];
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got > 0) {
-            into.append(chunk, static_cast<std::size_t>(got));
-            continue;
-        }
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        atEnd = atEnd || got == 0;
-        return;
-    }
-}
-
 void Classify(int status, bool exited, std::string answer, Result& result)
 {
     const bool answered = answer.size() >= kEndMark.size() + 1 &&
@@ -85,6 +69,60 @@ void Classify(int status, bool exited, std::string answer, Result& result)
 }
 
 } // namespace
+
+void ReadAvailable(int fd, std::string& into, bool& atEnd)
+{
+    char chunk[16384];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got > 0) {
+            into.append(chunk, static_cast<std::size_t>(got));
+            continue;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        atEnd = atEnd || got == 0;
+        return;
+    }
+}
+
+void WriteFrame(int fd, char kind, std::string_view payload)
+{
+    std::string frame(1, kind);
+    frame += std::to_string(payload.size());
+    frame += '\n';
+    frame += payload;
+    WriteAll(fd, frame.data(), frame.size());
+}
+
+bool TakeFrame(std::string& buffer, char& kind, std::string& payload)
+{
+    const auto lineEnd = buffer.find('\n');
+    if (lineEnd == std::string::npos || lineEnd < 2) {
+        return false;
+    }
+    std::size_t size = 0;
+    const auto parsed = std::from_chars(buffer.data() + 1, buffer.data() + lineEnd, size);
+    if (parsed.ec != std::errc() || parsed.ptr != buffer.data() + lineEnd || buffer.size() - lineEnd - 1 < size) {
+        return false;
+    }
+    kind = buffer[0];
+    payload.assign(buffer, lineEnd + 1, size);
+    buffer.erase(0, lineEnd + 1 + size);
+    return true;
+}
+
+int EndHelper(pid_t child)
+{
+    // Whatever the plug-in left running in the group goes with the child.
+    ::kill(-child, SIGKILL);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
 
 void Descriptor::Reset(int fd)
 {
@@ -215,12 +253,7 @@ Result Watch(pid_t child, int fd, const void* trailArea, const Options& options,
     }
     Result result;
     result.stalled = !exited && watchStalls && Clock::now() - lastProgressAt >= options.stallTimeout;
-    // Whatever the plug-in left running in the group goes with the child.
-    ::kill(-child, SIGKILL);
-    ::kill(child, SIGKILL);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    const int status = EndHelper(child);
     ReadAvailable(fd, answer, atEnd);
     result.trail = kelcore::trail::Read(trailArea);
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();

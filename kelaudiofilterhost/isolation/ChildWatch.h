@@ -10,6 +10,12 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelaudiofilterhost::isolation {
+struct JobOptions;
+}
 
 namespace kelaudiofilterhost::isolation::internal {
 
@@ -60,6 +66,12 @@ bool RunWork(const Work& work, std::string& payload);
 /// Writes the payload to the answer descriptor, marked as whole with the verdict, and ends the process
 /// with _exit (no exit handlers, no static destructors).
 [[noreturn]] void Answer(int fd, std::string payload, bool completed);
+/// Writes one answer of a job that answers many requests: the kind, the payload's length and the payload.
+void WriteFrame(int fd, char kind, std::string_view payload);
+/// Takes one whole frame off the front of the buffer; false while none is whole.
+bool TakeFrame(std::string& buffer, char& kind, std::string& payload);
+/// Reads what the descriptor holds now (it is non-blocking) onto the buffer; atEnd when the writer closed it.
+void ReadAvailable(int fd, std::string& into, bool& atEnd);
 
 // In the parent.
 
@@ -69,5 +81,23 @@ bool RunWork(const Work& work, std::string& payload);
 /// began, for the timeout and Result::seconds.
 Result Watch(pid_t child, int fd, const void* trailArea, const Options& options,
              std::chrono::steady_clock::time_point start);
+
+/// A helper process started for a job, before it is watched.
+struct Helper {
+    pid_t pid = -1;
+    /// The read end of the answer pipe.
+    Descriptor answer;
+    /// The parent's end of the request socket, when asked for (the helper reads it at protocol::kRequestDescriptor).
+    Descriptor requests;
+    TrailArea trail;
+};
+
+/// Starts the helper program for a job, as RunJob describes. False, with the reason in error, when no
+/// helper could be started.
+bool StartHelper(const std::string& job, const std::vector<std::string>& arguments, const JobOptions& options,
+                 bool withRequests, Helper& helper, std::string& error);
+
+/// Kills the helper's process group and reaps it; the wait status.
+int EndHelper(pid_t child);
 
 } // namespace kelaudiofilterhost::isolation::internal

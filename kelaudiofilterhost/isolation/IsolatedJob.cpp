@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <link.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -128,29 +129,43 @@ std::filesystem::path FindHelper()
     return {};
 }
 
-Result RunJob(const std::string& job, const std::vector<std::string>& arguments, const JobOptions& options)
+namespace internal {
+
+bool StartHelper(const std::string& job, const std::vector<std::string>& arguments, const JobOptions& options,
+                 bool withRequests, Helper& started, std::string& error)
 {
-    Result result;
-    const auto start = std::chrono::steady_clock::now();
     const auto helper = options.helper.empty() ? FindHelper() : options.helper;
     if (helper.empty()) {
-        result.detail = std::string("the helper program ") + kHelperName + " is not installed beside the library (" +
-                        kHelperEnvironmentVariable + " names it)";
-        return result;
+        error = std::string("the helper program ") + kHelperName + " is not installed beside the library (" +
+                kHelperEnvironmentVariable + " names it)";
+        return false;
     }
-    TrailArea trail;
-    if (!trail.Create(result.detail) || MoveHigh(trail.File()) < 0) {
-        result.detail = result.detail.empty() ? "cannot place the trail" : result.detail;
-        return result;
+    if (!started.trail.Create(error) || MoveHigh(started.trail.File()) < 0) {
+        error = error.empty() ? "cannot place the trail" : error;
+        return false;
     }
-    Descriptor readEnd;
     Descriptor writeEnd;
-    if (!MakeAnswerPipe(readEnd, writeEnd, result.detail)) {
-        return result;
+    if (!MakeAnswerPipe(started.answer, writeEnd, error)) {
+        return false;
     }
     if (MoveHigh(writeEnd) < 0) {
-        result.detail = std::string("cannot place the pipe: ") + std::strerror(errno);
-        return result;
+        error = std::string("cannot place the pipe: ") + std::strerror(errno);
+        return false;
+    }
+    // A socket rather than a pipe: writing to a helper that died must not raise SIGPIPE in the caller.
+    Descriptor requestEnd;
+    if (withRequests) {
+        int ends[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+            error = std::string("cannot make a socket: ") + std::strerror(errno);
+            return false;
+        }
+        started.requests.Reset(ends[0]);
+        requestEnd.Reset(ends[1]);
+        if (MoveHigh(requestEnd) < 0) {
+            error = std::string("cannot place the socket: ") + std::strerror(errno);
+            return false;
+        }
     }
 
     std::vector<std::string> argumentTexts{helper.string(), std::to_string(::getpid()),
@@ -163,7 +178,10 @@ Result RunJob(const std::string& job, const std::vector<std::string>& arguments,
 
     SpawnSetup setup;
     ::posix_spawn_file_actions_adddup2(&setup.mActions, writeEnd.Get(), protocol::kAnswerDescriptor);
-    ::posix_spawn_file_actions_adddup2(&setup.mActions, trail.File().Get(), protocol::kTrailDescriptor);
+    ::posix_spawn_file_actions_adddup2(&setup.mActions, started.trail.File().Get(), protocol::kTrailDescriptor);
+    if (withRequests) {
+        ::posix_spawn_file_actions_adddup2(&setup.mActions, requestEnd.Get(), protocol::kRequestDescriptor);
+    }
     ::posix_spawn_file_actions_addopen(&setup.mActions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_addopen(&setup.mActions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     if (!options.keepStandardError) {
@@ -181,17 +199,28 @@ Result RunJob(const std::string& job, const std::vector<std::string>& arguments,
     ::posix_spawnattr_setsigdefault(&setup.mAttributes, &defaults);
     ::posix_spawnattr_setsigmask(&setup.mAttributes, &none);
 
-    pid_t child = -1;
-    const int spawned = ::posix_spawn(&child, helper.c_str(), &setup.mActions, &setup.mAttributes, argv.data(),
-                                      envp.data());
-    writeEnd.Reset();
+    const int spawned = ::posix_spawn(&started.pid, helper.c_str(), &setup.mActions, &setup.mAttributes,
+                                      argv.data(), envp.data());
     if (spawned != 0) {
-        result.detail = "cannot start " + helper.string() + ": " + std::strerror(spawned);
+        started.pid = -1;
+        error = "cannot start " + helper.string() + ": " + std::strerror(spawned);
+        return false;
+    }
+    KAFH_TRACE("isolation::RunJob", 5, job << ": helper process " << started.pid);
+    return true;
+}
+
+} // namespace internal
+
+Result RunJob(const std::string& job, const std::vector<std::string>& arguments, const JobOptions& options)
+{
+    Result result;
+    const auto start = std::chrono::steady_clock::now();
+    Helper helper;
+    if (!StartHelper(job, arguments, options, false, helper, result.detail)) {
         return result;
     }
-    KAFH_TRACE("isolation::RunJob", 5, job << ": helper process " << child);
-
-    result = Watch(child, readEnd.Get(), trail.Area(), options, start);
+    result = Watch(helper.pid, helper.answer.Get(), helper.trail.Area(), options, start);
     KAFH_TRACE("isolation::RunJob", 5, job << ": " << result.Describe());
     return result;
 }

@@ -10,6 +10,8 @@ namespace kelaudiofilterhost::isolation::protocol {
 constexpr int kAnswerDescriptor = 3;
 /// A memory file of kelcore::trail::kAreaSize bytes that the helper maps as its trail.
 constexpr int kTrailDescriptor = 4;
+/// A socket a job that serves many requests reads them from (jobs that take one have none).
+constexpr int kRequestDescriptor = 5;
 
 /// Positions on the helper's command line: program, parent process id, client name, locale, job, arguments.
 constexpr int kParentArgument = 1;

@@ -4,7 +4,10 @@
 #include "kelaudiofilterhost/catalogue/BannedPluginManager.h"
 #include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
 #include "kelaudiofilterhost/catalogue/PluginModuleScanner.h"
+#include "kelaudiofilterhost/isolation/ChildWatch.h"
 #include "kelaudiofilterhost/isolation/IsolatedJob.h"
+#include "kelaudiofilterhost/isolation/JobProtocol.h"
+#include "kelaudiofilterhost/isolation/ScanInternal.h"
 #include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/PluginCallTrail.h"
 #include "kelaudiofilterhost/services/PropList.h"
@@ -13,6 +16,10 @@
 
 #include <boost/intrusive_ptr.hpp>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -23,7 +30,9 @@ namespace kelaudiofilterhost::isolation {
 namespace {
 
 // Announced just before the module is loaded: a failure before it is the host's own, never the module's.
-constexpr const char* kLoadStep = "scan";
+constexpr const char* kLoadStep = internal::kScanStep;
+// Between modules, in a child that takes module after module.
+constexpr const char* kWaitStep = "wait";
 
 std::string SignalText(int signal)
 {
@@ -70,7 +79,11 @@ void ClassifyAnswer(ModuleScanResult& result)
     }
 }
 
-void Classify(const ModuleScanOptions& options, ModuleScanResult& result)
+} // namespace
+
+namespace internal {
+
+void ClassifyScan(const ModuleScanOptions& options, ModuleScanResult& result)
 {
     const auto& run = result.run;
     if (run.outcome == Outcome::NotStarted) {
@@ -127,6 +140,91 @@ void Classify(const ModuleScanOptions& options, ModuleScanResult& result)
     ClassifyAnswer(result);
 }
 
+std::string ModuleRequest(const PluginLocator& locator)
+{
+    const auto path = kelcore::UTF16to8(locator.GetPath());
+    return std::to_string(static_cast<int>(locator.GetTechnologyType())) + " " + std::to_string(path.size()) + "\n" +
+           path;
+}
+
+bool TakeModuleRequest(std::string& buffer, PluginLocator& locator, bool& malformed)
+{
+    const auto lineEnd = buffer.find('\n');
+    if (lineEnd == std::string::npos) {
+        return false;
+    }
+    const auto space = buffer.find(' ');
+    int type = 0;
+    std::size_t size = 0;
+    if (space == std::string::npos || space > lineEnd ||
+        std::from_chars(buffer.data(), buffer.data() + space, type).ec != std::errc() ||
+        std::from_chars(buffer.data() + space + 1, buffer.data() + lineEnd, size).ec != std::errc()) {
+        malformed = true;
+        return false;
+    }
+    if (buffer.size() - lineEnd - 1 < size) {
+        return false;
+    }
+    locator = PluginLocator(static_cast<TechnologyType>(type), kelcore::UTF8to16(buffer.substr(lineEnd + 1, size)));
+    buffer.erase(0, lineEnd + 1 + size);
+    return true;
+}
+
+} // namespace internal
+
+namespace {
+
+// The next request of the scan-modules job; false at the end of the requests.
+bool ReadRequest(std::string& buffer, PluginLocator& locator)
+{
+    for (;;) {
+        bool malformed = false;
+        if (internal::TakeModuleRequest(buffer, locator, malformed)) {
+            return true;
+        }
+        if (malformed) {
+            return false;
+        }
+        char chunk[4096];
+        const ssize_t got = ::read(protocol::kRequestDescriptor, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        buffer.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+bool LoadStaticList(const std::string& path, std::string& error)
+{
+    const std::filesystem::path staticList = path;
+    std::error_code status;
+    if (!staticList.empty() && std::filesystem::exists(staticList, status)) {
+        kelcore::filesupport::File file(staticList);
+        if (!BannedPluginManager::GetInstance().LoadStaticConfiguration(file)) {
+            error = "the static banned list \"" + staticList.string() + "\" is unreadable or malformed";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Describes one module into the (emptied) catalogue of this process; its records as XML.
+std::string DescribeModule(const PluginLocator& locator)
+{
+    kelcore::trail::SetStep(kLoadStep);
+    {
+        boost::intrusive_ptr<PluginModuleScanner> scanner(new PluginModuleScanner({locator}));
+        scanner->BeginScan();
+        while (scanner->ContinueScan()) {
+        }
+        scanner->EndScan();
+    }
+    return PluginModuleInfoManager::GetInstance().GetConfigurationAsXML();
+}
+
 } // namespace
 
 bool IsBanOutcome(ModuleScanOutcome outcome)
@@ -157,7 +255,7 @@ ModuleScanResult ScanModule(const PluginLocator& locator, const ModuleScanOption
                          options.staticBannedList.string()},
                         job);
     result.seconds = result.run.seconds;
-    Classify(options, result);
+    internal::ClassifyScan(options, result);
     KAFH_TRACE("isolation::ScanModule", 5,
                "\"" << path << "\": " << result.run.Describe() << " after " << result.seconds << " s; "
                     << result.detail);
@@ -172,26 +270,46 @@ bool RunScanModuleJob(const std::vector<std::string>& arguments, std::string& pa
         payload = "expected a technology type, a module path and a static banned list";
         return false;
     }
-    const std::filesystem::path staticList = arguments[2];
-    std::error_code status;
-    if (!staticList.empty() && std::filesystem::exists(staticList, status)) {
-        kelcore::filesupport::File file(staticList);
-        if (!BannedPluginManager::GetInstance().LoadStaticConfiguration(file)) {
-            payload = "the static banned list \"" + staticList.string() + "\" is unreadable or malformed";
-            return false;
-        }
+    if (!LoadStaticList(arguments[2], payload)) {
+        return false;
     }
-    const PluginLocator locator(static_cast<TechnologyType>(type), kelcore::UTF8to16(arguments[1]));
-    kelcore::trail::SetStep(kLoadStep);
-    {
-        boost::intrusive_ptr<PluginModuleScanner> scanner(new PluginModuleScanner({locator}));
-        scanner->BeginScan();
-        while (scanner->ContinueScan()) {
-        }
-        scanner->EndScan();
-    }
-    payload = PluginModuleInfoManager::GetInstance().GetConfigurationAsXML();
+    payload = DescribeModule(PluginLocator(static_cast<TechnologyType>(type), kelcore::UTF8to16(arguments[1])));
     return true;
+}
+
+bool RunScanModulesJob(const std::vector<std::string>& arguments, std::string& payload)
+{
+    if (arguments.size() != 1) {
+        payload = "expected a static banned list";
+        return false;
+    }
+    // Processes a plug-in starts do not inherit the requests.
+    ::fcntl(protocol::kRequestDescriptor, F_SETFD, FD_CLOEXEC);
+    // A list that cannot be read is the host's failure: every module is answered so, none is loaded.
+    std::string hostFailure;
+    LoadStaticList(arguments[0], hostFailure);
+    std::string buffer;
+    PluginLocator locator;
+    for (;;) {
+        kelcore::trail::SetStep(kWaitStep);
+        if (!ReadRequest(buffer, locator)) {
+            return true;
+        }
+        if (!hostFailure.empty()) {
+            internal::WriteFrame(protocol::kAnswerDescriptor, internal::kHostFailedFrame, hostFailure);
+            continue;
+        }
+        // Each module is described into an empty catalogue, as in a fresh process.
+        PluginModuleInfoManager::GetInstance().ClearAll(true);
+        std::string xml;
+        const bool completed = internal::RunWork(
+            [&](std::string& into) {
+                into = DescribeModule(locator);
+                return true;
+            },
+            xml);
+        internal::WriteFrame(protocol::kAnswerDescriptor, completed ? internal::kDescribedFrame : internal::kFailedFrame, xml);
+    }
 }
 
 } // namespace kelaudiofilterhost::isolation

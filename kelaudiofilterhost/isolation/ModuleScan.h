@@ -66,4 +66,10 @@ bool RunScanModuleJob(const std::vector<std::string>& arguments, std::string& pa
 /// The job's name on the helper's command line.
 constexpr const char* kScanModuleJob = "scan-module";
 
+/// The helper's "scan-modules" job, which ScanModules runs: takes module after module from the request
+/// socket until it closes, answering each with its records; the argument is the static banned list (may
+/// be empty).
+bool RunScanModulesJob(const std::vector<std::string>& arguments, std::string& payload);
+constexpr const char* kScanModulesJob = "scan-modules";
+
 } // namespace kelaudiofilterhost::isolation

@@ -7,5 +7,5 @@
 int main(int argc, char** argv)
 {
     using namespace kelaudiofilterhost::isolation;
-    return RunJobHelper(argc, argv, {{kScanModuleJob, RunScanModuleJob}});
+    return RunJobHelper(argc, argv, {{kScanModuleJob, RunScanModuleJob}, {kScanModulesJob, RunScanModulesJob}});
 }
