@@ -81,6 +81,30 @@ TEST_F(KafhScan, Vst3BundlesInGivenFoldersAreScannedAndTheHostileOnesBanned)
 }
 #endif
 
+TEST_F(KafhScan, ParallelScanGivesTheCatalogueAndBannedSetOfASerialOne)
+{
+    std::vector<std::string> folders{"--dir", KAFH_TESTPLUGINS_VST2_DIR, "--dir", KAFH_TESTPLUGINS_VST2_HOSTILE_DIR};
+#ifdef KAFH_TESTPLUGINS_VST3_DIR
+    folders.insert(folders.end(), {"--dir", KAFH_TESTPLUGINS_VST3_DIR, "--dir", KAFH_TESTPLUGINS_VST3_HOSTILE_DIR});
+#endif
+    const auto scanWith = [&](const std::string& jobs) {
+        const auto config = mFolder / ("config-j" + jobs);
+        std::vector<std::string> arguments{"--config", config.string(), "scan", "-j", jobs, "--timeout", "2"};
+        arguments.insert(arguments.end(), folders.begin(), folders.end());
+        const auto scan = Kafh(arguments, 120, false);
+        EXPECT_EQ(scan.exitCode, 0) << scan.err;
+        EXPECT_NE(scan.out.find(" banned."), std::string::npos) << scan.out;
+        const auto banned = Kafh({"--config", config.string(), "banned"}, 60, false);
+        return std::make_pair(ReadText(config / "AudioPluginManagerSettings.xml"), banned.out);
+    };
+    const auto serial = scanWith("1");
+    const auto parallel = scanWith("3");
+    EXPECT_NE(serial.first.find("KafhGain"), std::string::npos);
+    EXPECT_EQ(parallel.first, serial.first);
+    EXPECT_NE(serial.second.find("KafhCrashOnLoad.so"), std::string::npos) << serial.second;
+    EXPECT_EQ(parallel.second, serial.second);
+}
+
 TEST_F(KafhScan, BanUnbanRescanAndRemovedFilesKeepTheCatalogueInStep)
 {
     const auto plugins = mFolder / "plugins";

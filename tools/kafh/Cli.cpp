@@ -162,6 +162,9 @@ int RunKafh(int argc, char** argv)
     scanCommand->add_option("--timeout", scan.timeoutSeconds, "seconds one module may take before it is banned")
         ->check(NumberFrom(kMinimumTimeout, kMaximumTimeout, "seconds"))
         ->default_val(30);
+    scanCommand->add_option("-j,--jobs", scan.jobs, "modules scanned at a time, each in a child process (default: "
+                                                    "the number of cores)")
+        ->check(CLI::Range(1, 1024));
 
     bool json = false;
     auto* listCommand = app.add_subcommand("list", "list every filter kafh can create: internal filters and "

@@ -4,7 +4,7 @@
 #include "kelaudiofilterhost/catalogue/AudioFilterDescriptorManager.h"
 #include "kelaudiofilterhost/catalogue/BannedPluginManager.h"
 #include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
-#include "kelaudiofilterhost/isolation/ModuleScan.h"
+#include "kelaudiofilterhost/isolation/ParallelScan.h"
 #include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/PropList.h"
 #include "kelaudiofilterhost/services/Trace.h"
@@ -14,6 +14,7 @@
 #include "tools/kafh/Settings.h"
 
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <system_error>
 
@@ -23,6 +24,9 @@ namespace {
 
 using namespace kelaudiofilterhost;
 using isolation::ModuleScanOutcome;
+
+// Beside the catalogue: names the modules a running scan is trying.
+constexpr const char* kInProgressFile = "ScanInProgress";
 
 std::string Plural(std::size_t count, const char* word)
 {
@@ -125,66 +129,68 @@ bool ScanModules(const std::vector<PluginLocator>& modules, const Settings& sett
 {
     auto& catalogue = PluginModuleInfoManager::GetInstance();
     auto& banned = BannedPluginManager::GetInstance();
-    const auto started = std::chrono::steady_clock::now();
-    isolation::ModuleScanOptions probe;
+    isolation::ParallelScanOptions scan;
     if (!settings.GetDirectory().empty()) {
-        probe.staticBannedList = settings.GetStaticBannedFile();
+        scan.staticBannedList = settings.GetStaticBannedFile();
+        scan.inProgressRecord = settings.GetDirectory() / kInProgressFile;
     }
-    probe.timeoutSeconds = options.timeoutSeconds;
-    probe.verbose = options.verbose;
+    scan.timeoutSeconds = options.timeoutSeconds;
+    scan.verbose = options.verbose;
+    scan.jobs = options.jobs;
 
     Progress progress("scanning", options.showProgress);
-    int current = 0;
-    for (const auto& locator : modules) {
+    std::set<PluginLocator> shown;
+    isolation::ScanCallbacks callbacks;
+    // Drawn when a module starts, with every module being scanned.
+    callbacks.progress = [&](const isolation::ScanProgress& now) {
+        bool started = false;
+        for (const auto& locator : now.running) {
+            started = shown.insert(locator).second || started;
+        }
+        if (!started) {
+            return;
+        }
+        std::string label;
+        for (const auto& locator : now.running) {
+            const auto path = kelcore::UTF16to8(locator.GetPath());
+            label += (label.empty() ? "" : ", ") +
+                     (now.running.size() == 1 ? path : std::filesystem::path(path).filename().string());
+        }
+        progress.Step(static_cast<int>(now.finished + 1), static_cast<int>(now.total), label);
+    };
+    callbacks.scanned = [&](const PluginLocator& locator, const isolation::ModuleScanResult& result,
+                            std::string& failure) {
         const auto path = kelcore::UTF16to8(locator.GetPath());
-        progress.Step(++current, static_cast<int>(modules.size()), path);
-        const bool known = static_cast<bool>(catalogue.FindPluginInfo(locator));
-        const bool wasEnabled = known && catalogue.IsPluginEnabled(locator, true);
-
-        const auto result = isolation::ScanModule(locator, probe);
-        if (result.outcome == ModuleScanOutcome::NotStarted) {
-            progress.Finish();
-            error = "cannot scan " + Quoted(path) + ": " + result.detail;
-            return false;
-        }
-        // A module scanned again loses its old records first: the new ones replace them, and
-        // a module that now fails or is banned leaves the catalogue.
-        if (result.outcome == ModuleScanOutcome::HostFailed) {
-            summary.failed.push_back({path, result.detail});
-            continue;
-        }
-        if (known) {
-            catalogue.RemovePluginLocators({locator});
-        }
         if (isolation::IsBanOutcome(result.outcome)) {
             KAFH_TRACE("kafh::Scan", 5, "banning \"" << path << "\": " << OutcomeText(result));
             banned.AddBannedPlugin(locator);
             summary.banned.push_back({path, OutcomeText(result)});
-            if (!settings.SaveBanned(error)) {
-                progress.Finish();
-                return false;
-            }
-        } else if (result.outcome == ModuleScanOutcome::Described) {
-            catalogue.AddConfiguration(result.xml, true);
-            if (wasEnabled) {
-                catalogue.SetPluginEnabled(locator, true);
-            }
-            const auto info = catalogue.FindPluginInfo(locator);
-            const int filters = AnsweredDescriptorCount(result.xml);
-            summary.filtersAdded += filters;
-            const auto name = info ? kelcore::UTF16to8(info->GetName()) : std::string("?");
-            summary.added.push_back({path, name + " (" + Plural(static_cast<std::size_t>(filters), "filter") + ", " +
-                                               FormatSeconds(result.seconds) + ")"});
-        } else {
+            return settings.SaveBanned(failure);
+        }
+        if (result.outcome != ModuleScanOutcome::Described) {
             summary.failed.push_back({path, OutcomeText(result)});
+            return true;
         }
-        if ((known || result.outcome == ModuleScanOutcome::Described) && !settings.SaveCatalogue(error)) {
-            progress.Finish();
-            return false;
-        }
-    }
+        const auto info = catalogue.FindPluginInfo(locator);
+        const int filters = AnsweredDescriptorCount(result.xml);
+        summary.filtersAdded += filters;
+        const auto name = info ? kelcore::UTF16to8(info->GetName()) : std::string("?");
+        summary.added.push_back({path, name + " (" + Plural(static_cast<std::size_t>(filters), "filter") + ", " +
+                                           FormatSeconds(result.seconds) + ")"});
+        return true;
+    };
+    callbacks.save = [&](std::string& failure) { return settings.SaveCatalogue(failure); };
+
+    const auto report = isolation::ScanModules(modules, scan, callbacks);
     progress.Finish();
-    summary.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    for (const auto& locator : report.interrupted) {
+        summary.interrupted.push_back(kelcore::UTF16to8(locator.GetPath()));
+    }
+    summary.seconds += report.seconds;
+    if (!report.completed) {
+        error = report.error;
+        return false;
+    }
     return true;
 }
 
@@ -205,6 +211,9 @@ void PrintScanSummary(const ScanSummary& summary, std::ostream& out)
     }
     for (const auto& path : summary.removed) {
         out << "  removed " << DisplayText(path) << ": no longer on disk\n";
+    }
+    for (const auto& path : summary.interrupted) {
+        out << "  note    " << DisplayText(path) << ": an earlier scan was stopped while scanning it\n";
     }
 }
 

@@ -21,6 +21,8 @@ struct ScanOptions {
     /// Scan catalogued modules again too, replacing their records.
     bool rescan = false;
     double timeoutSeconds = 30.0;
+    /// Modules scanned at a time; 0: one per core.
+    unsigned jobs = 0;
     bool verbose = false;
     bool showProgress = true;
 };
@@ -35,14 +37,17 @@ struct ScanSummary {
     std::vector<Entry> banned;
     /// Catalogued modules whose files are gone, dropped from the catalogue.
     std::vector<std::string> removed;
+    /// Modules an earlier scan was trying when it was killed (scanned again like the others).
+    std::vector<std::string> interrupted;
     int filtersAdded = 0;
     double seconds = 0.0;
 };
 
-/// Scans the modules into the catalogue, each in its own child process. A module whose child
-/// crashes, hangs or exits abnormally is banned; the catalogue and the banned set are saved after
-/// every module, so an interrupted scan keeps what it found. False (with a message) only when the
-/// scan itself cannot go on: no child process can be started or the settings cannot be saved.
+/// Scans the modules into the catalogue in child processes, options.jobs at a time (the library's
+/// isolation::ScanModules). A module whose child crashes, hangs or exits abnormally is banned and the
+/// banned set saved at once; the catalogue is saved a few times a second and at the end, so an
+/// interrupted scan keeps what it found. False (with a message) only when the scan itself cannot go
+/// on: no child process can be started or the settings cannot be saved.
 bool ScanModules(const std::vector<kelaudiofilterhost::PluginLocator>& modules, const Settings& settings,
                  const ScanOptions& options, ScanSummary& summary, std::string& error);
 
