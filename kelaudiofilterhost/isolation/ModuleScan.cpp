@@ -71,6 +71,7 @@ void ClassifyAnswer(ModuleScanResult& result)
     }
     std::int32_t modules = 0;
     answer.GetValue("num_plugin_infos", modules);
+    answer.GetValue("num_descriptors", result.descriptors);
     if (modules > 0) {
         result.outcome = ModuleScanOutcome::Described;
     } else {

@@ -44,6 +44,8 @@ struct ModuleScanResult {
     ModuleScanOutcome outcome = ModuleScanOutcome::NotStarted;
     /// The module's catalogue records (its module info and descriptors) as configuration XML.
     std::string xml;
+    /// The number of plug-in descriptors (filters) in xml.
+    int descriptors = 0;
     /// What happened, for messages ("killed by signal 11 (Segmentation fault)").
     std::string detail;
     double seconds = 0.0;

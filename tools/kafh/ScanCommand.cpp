@@ -6,7 +6,6 @@
 #include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
 #include "kelaudiofilterhost/isolation/ParallelScan.h"
 #include "kelaudiofilterhost/services/File.h"
-#include "kelaudiofilterhost/services/PropList.h"
 #include "kelaudiofilterhost/services/Trace.h"
 #include "kelaudiofilterhost/vst3/VST3Technology.h"
 #include "tools/kafh/Console.h"
@@ -45,16 +44,6 @@ std::string OutcomeText(const isolation::ModuleScanResult& result)
     default:
         return result.detail;
     }
-}
-
-int AnsweredDescriptorCount(const std::string& xml)
-{
-    kelcore::proplist::PropList answer;
-    std::int32_t count = 0;
-    if (kelcore::proplist::utils::ReadPropList(xml, answer)) {
-        answer.GetValue("num_descriptors", count);
-    }
-    return count;
 }
 
 bool ModuleExists(const PluginLocator& locator)
@@ -172,7 +161,7 @@ bool ScanModules(const std::vector<PluginLocator>& modules, const Settings& sett
             return true;
         }
         const auto info = catalogue.FindPluginInfo(locator);
-        const int filters = AnsweredDescriptorCount(result.xml);
+        const int filters = result.descriptors;
         summary.filtersAdded += filters;
         const auto name = info ? kelcore::UTF16to8(info->GetName()) : std::string("?");
         summary.added.push_back({path, name + " (" + Plural(static_cast<std::size_t>(filters), "filter") + ", " +
