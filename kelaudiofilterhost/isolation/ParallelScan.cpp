@@ -330,8 +330,11 @@ private:
         KAFH_TRACE("isolation::ScanModules", 5,
                    "\"" << kelcore::UTF16to8(mModules[item.index].GetPath()) << "\": " << result.run.Describe()
                         << " after " << result.seconds << " s; " << result.detail);
-        if (IsBanOutcome(result.outcome) && child.answered > 0 && !item.retry) {
-            // The child scanned other modules before: one of them may have damaged it.
+        const bool childEnded = result.run.outcome == Outcome::Crashed || result.run.outcome == Outcome::TimedOut ||
+                                result.run.outcome == Outcome::Lost;
+        if ((IsBanOutcome(result.outcome) || childEnded) && child.answered > 0 && !item.retry) {
+            // The child scanned other modules before: one of them may have damaged it, or left code
+            // running in it that ended it before this module was even loaded.
             mPending.push_front({item.index, true});
         } else {
             mResults[item.index] = std::move(result);
