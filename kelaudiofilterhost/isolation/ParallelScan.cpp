@@ -20,11 +20,8 @@
 #include <cerrno>
 #include <cmath>
 #include <deque>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <thread>
 
 namespace kelaudiofilterhost::isolation {
@@ -129,6 +126,8 @@ public:
         const auto start = Clock::now();
         if (!mOptions.inProgressRecord.empty()) {
             mReport.interrupted = ReadInProgressRecord(mOptions.inProgressRecord);
+            std::error_code status;
+            std::filesystem::create_directories(mOptions.inProgressRecord.parent_path(), status);
         }
         mLastSave = start;
         while (mDelivered < mModules.size() && mReport.error.empty()) {

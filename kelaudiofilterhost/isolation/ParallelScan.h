@@ -20,8 +20,8 @@ struct ParallelScanOptions : ModuleScanOptions {
     /// in it; 0: no limit.
     unsigned modulesPerChild = 256;
     /// A file that names the modules being scanned while the scan runs, so that the scan after one that
-    /// was killed learns which modules it was trying (ScanReport::interrupted). Removed when the scan
-    /// ends; empty: none is kept.
+    /// was killed learns which modules it was trying (ScanReport::interrupted); its folder is made when
+    /// missing. Removed when the scan ends; empty: none is kept.
     std::filesystem::path inProgressRecord;
     /// The least time between two saves of the catalogue while results come in; a killed scan loses at
     /// most the results of this long, which the next scan finds again.

@@ -105,6 +105,24 @@ TEST_F(KafhScan, ParallelScanGivesTheCatalogueAndBannedSetOfASerialOne)
     EXPECT_EQ(parallel.second, serial.second);
 }
 
+TEST_F(KafhScan, TheScanAfterAKilledOneNamesTheModuleItWasTrying)
+{
+    const auto plugins = mFolder / "plugins";
+    std::filesystem::create_directories(plugins);
+    std::filesystem::copy_file(std::filesystem::path(KAFH_TESTPLUGINS_VST2_HOSTILE_DIR) / "KafhHangOnLoad.so",
+                               plugins / "KafhHangOnLoad.so");
+    const auto hang = (plugins / "KafhHangOnLoad.so").string();
+    // Killed (SIGKILL) while the module hangs.
+    const auto killed = Kafh({"scan", "--dir", plugins.string(), "--timeout", "60"}, 1.5);
+    EXPECT_EQ(killed.exitCode, 137) << killed.err;
+
+    const auto again = Kafh({"scan", "--dir", plugins.string(), "--timeout", "1"});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_NE(again.out.find("note    " + hang + ": an earlier scan was stopped"), std::string::npos) << again.out;
+    EXPECT_EQ(Kafh({"banned"}).out, hang + "\n");
+    EXPECT_FALSE(std::filesystem::exists(mConfig / "ScanInProgress"));
+}
+
 TEST_F(KafhScan, BanUnbanRescanAndRemovedFilesKeepTheCatalogueInStep)
 {
     const auto plugins = mFolder / "plugins";
