@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <utility>
 
 namespace kelaudiofilterhost::isolation {
 
@@ -140,13 +141,16 @@ public:
                 Service(child);
             }
             Deliver();
-            if (mDirty && Clock::now() - mLastSave >= mOptions.saveInterval) {
+            // A module to ban is handed over at once, so the application can save its banned set.
+            if (mFaultWaits || ((mDirty || !mBatch.empty()) && Clock::now() - mLastSave >= mOptions.saveInterval)) {
+                TakeBatch();
                 Save();
             }
         }
         for (auto& child : mChildren) {
             Retire(child);
         }
+        TakeBatch();
         if (mDirty) {
             Save();
         }
@@ -247,7 +251,7 @@ private:
                 left = std::min(left, std::chrono::ceil<std::chrono::milliseconds>(child->startedAt + mJob.timeout - now));
             }
         }
-        if (mDirty) {
+        if (mDirty || !mBatch.empty()) {
             left = std::min(left, std::chrono::ceil<std::chrono::milliseconds>(mLastSave + mOptions.saveInterval - now));
         }
         if (watched.empty() || left.count() <= 0) {
@@ -342,40 +346,64 @@ private:
         RunningChanged();
     }
 
+    // Takes the results that are in, in the order given, into the batch the catalogue takes next.
     void Deliver()
     {
-        auto& catalogue = PluginModuleInfoManager::GetInstance();
-        while (mDelivered < mModules.size() && mResults[mDelivered] && mReport.error.empty()) {
-            const ModuleScanResult result = std::move(*mResults[mDelivered]);
+        while (mDelivered < mModules.size() && mResults[mDelivered]) {
+            mFaultWaits = mFaultWaits || IsBanOutcome(mResults[mDelivered]->outcome);
+            mBatch.emplace_back(mDelivered, std::move(*mResults[mDelivered]));
             mResults[mDelivered].reset();
-            const PluginLocator& locator = mModules[mDelivered];
             ++mDelivered;
-            if (result.outcome != ModuleScanOutcome::HostFailed) {
-                const bool known = static_cast<bool>(catalogue.FindPluginInfo(locator));
-                const bool wasEnabled = known && catalogue.IsPluginEnabled(locator, true);
-                if (known) {
-                    catalogue.RemovePluginLocators({locator});
+        }
+    }
+
+    // The catalogue takes the batch: modules scanned again lose their old records in one pass (one by
+    // one, a rescan would cost a pass over the catalogue per module), then each module's new records
+    // go in and the application hears of it.
+    void TakeBatch()
+    {
+        auto& catalogue = PluginModuleInfoManager::GetInstance();
+        std::vector<PluginLocator> known;
+        std::vector<PluginLocator> enabled;
+        for (const auto& [index, result] : mBatch) {
+            const PluginLocator& locator = mModules[index];
+            if (result.outcome != ModuleScanOutcome::HostFailed && catalogue.FindPluginInfo(locator)) {
+                known.push_back(locator);
+                if (catalogue.IsPluginEnabled(locator, true)) {
+                    enabled.push_back(locator);
                 }
-                if (result.outcome == ModuleScanOutcome::Described) {
-                    catalogue.AddConfiguration(result.xml, true);
-                    if (wasEnabled) {
-                        catalogue.SetPluginEnabled(locator, true);
-                    }
-                }
-                mDirty = mDirty || known || result.outcome == ModuleScanOutcome::Described;
+            }
+        }
+        catalogue.RemovePluginLocators(known);
+        mDirty = mDirty || !known.empty();
+        for (const auto& [index, result] : mBatch) {
+            const PluginLocator& locator = mModules[index];
+            if (result.outcome == ModuleScanOutcome::Described) {
+                catalogue.AddConfiguration(result.xml, true);
+                mDirty = true;
             }
             if (IsBanOutcome(result.outcome)) {
                 mReport.faulted.push_back(locator);
             }
+        }
+        for (const auto& locator : enabled) {
+            catalogue.SetPluginEnabled(locator, true);
+        }
+        for (const auto& [index, result] : mBatch) {
             std::string error;
-            if (mCallbacks.scanned && !mCallbacks.scanned(locator, result, error)) {
+            if (mCallbacks.scanned && mReport.error.empty() && !mCallbacks.scanned(mModules[index], result, error)) {
                 mReport.error = error;
             }
         }
+        mBatch.clear();
+        mFaultWaits = false;
     }
 
     void Save()
     {
+        if (!mDirty) {
+            return;
+        }
         mDirty = false;
         mLastSave = Clock::now();
         std::string error;
@@ -419,6 +447,8 @@ private:
     // the order given whatever the number of children.
     std::vector<std::optional<ModuleScanResult>> mResults;
     std::size_t mDelivered = 0;
+    std::vector<std::pair<std::size_t, ModuleScanResult>> mBatch;
+    bool mFaultWaits = false;
     std::size_t mFinished = 0;
     bool mDirty = false;
     Clock::time_point mLastSave;

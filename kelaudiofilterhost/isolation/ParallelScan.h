@@ -40,8 +40,10 @@ struct ScanCallbacks {
     /// Called whenever a module starts or ends.
     std::function<void(const ScanProgress&)> progress;
     /// Each module's result, in the order the modules were given, after the catalogue took it. The
-    /// library never bans: an application bans the module here when IsBanOutcome(result.outcome).
-    /// False, with the reason in error, stops the scan.
+    /// catalogue takes results in batches, at most saveInterval after they came in and at once when
+    /// one is a module to ban. The library never bans: an application bans the module here when
+    /// IsBanOutcome(result.outcome), and may save its banned set. False, with the reason in error,
+    /// stops the scan.
     std::function<bool(const PluginLocator& module, const ModuleScanResult& result, std::string& error)> scanned;
     /// Saves the catalogue: at most once per saveInterval while it changes, and at the end. False,
     /// with the reason in error, stops the scan.
