@@ -96,6 +96,31 @@ TEST(ParallelScan, GivesTheCatalogueAndFaultsOfASerialScanWhateverTheNumberOfChi
     EXPECT_EQ(parallel.faulted, serial.faulted);
 }
 
+TEST(ParallelScan, AModuleIsNotBlamedForWhatTheOneBeforeItDidToItsChild)
+{
+    std::vector<PluginLocator> modules;
+    for (const char16_t* path : {u"/m/A.so", u"/m/Poison.so", u"/m/Victim.so", u"/m/Crash.so", u"/m/B.so"}) {
+        modules.emplace_back(VST, path);
+    }
+    ParallelScanOptions options;
+    options.helper = KAFH_ISOLATION_TEST_HELPER;
+    options.jobs = 1;
+    std::vector<ModuleScanOutcome> outcomes;
+    ScanCallbacks callbacks;
+    callbacks.scanned = [&](const PluginLocator&, const ModuleScanResult& result, std::string&) {
+        outcomes.push_back(result.outcome);
+        return true;
+    };
+    const auto report = ScanModules(modules, options, callbacks);
+    ASSERT_TRUE(report.completed) << report.error;
+    // Victim crashed in the child Poison had damaged and was described in a fresh one; Crash crashed twice.
+    EXPECT_EQ(report.faulted, std::vector<PluginLocator>{modules[3]});
+    ASSERT_EQ(outcomes.size(), modules.size());
+    EXPECT_EQ(outcomes[2], ModuleScanOutcome::NotDescribed);
+    EXPECT_EQ(outcomes[3], ModuleScanOutcome::Crashed);
+    EXPECT_EQ(outcomes[4], ModuleScanOutcome::NotDescribed);
+}
+
 TEST(ParallelScan, TheNextScanLearnsWhatAKilledScanWasTrying)
 {
     const auto record = std::filesystem::path(::testing::TempDir()) / "kafh-scan-in-progress";

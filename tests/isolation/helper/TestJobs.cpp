@@ -11,9 +11,43 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 using namespace kelaudiofilterhost::isolation;
+
+namespace {
+
+// The scan-modules job's requests ("<type> <length>\n<path>") and answers ("C<length>\n<xml>").
+bool ServeModules()
+{
+    FILE* requests = ::fdopen(5, "r");
+    bool poisoned = false;
+    int type = 0;
+    std::size_t length = 0;
+    while (requests != nullptr && std::fscanf(requests, "%d %zu", &type, &length) == 2 && std::fgetc(requests) == '\n') {
+        std::string path(length, '\0');
+        if (std::fread(path.data(), 1, length, requests) != length) {
+            break;
+        }
+        kelcore::trail::SetStep("scan");
+        if (poisoned || path.ends_with("Crash.so")) {
+            std::signal(SIGSEGV, SIG_DFL);
+            std::raise(SIGSEGV);
+        }
+        poisoned = path.ends_with("Poison.so");
+        const std::string xml = "<proplist><value key=\"num_plugin_infos\" type=\"int32\" data=\"0\" /></proplist>";
+        const std::string frame = "C" + std::to_string(xml.size()) + "\n" + xml;
+        if (::write(3, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) {
+            break;
+        }
+        kelcore::trail::SetStep("wait");
+    }
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -66,6 +100,9 @@ int main(int argc, char** argv)
          }},
         // The scan job's name, dying before it loads anything: the host's failure, not the module's.
         {kScanModuleJob, [](const std::vector<std::string>&, std::string&) -> bool { std::abort(); }},
+        // Module after module, by name: "Poison" describes nothing but damages the process, so that the
+        // next module crashes in it; "Crash" always crashes; the others describe nothing.
+        {kScanModulesJob, [](const std::vector<std::string>&, std::string&) { return ServeModules(); }},
     };
     return RunJobHelper(argc, argv, jobs);
 }
