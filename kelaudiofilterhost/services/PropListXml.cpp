@@ -24,6 +24,7 @@
 #include <boost/locale/utf.hpp>
 #include <pugixml.hpp>
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cstring>
@@ -168,33 +169,31 @@ public:
     {
         std::size_t begin = 0;
         for (std::size_t i = 0; i < text.size(); ++i) {
-            const char* entity = nullptr;
-            switch (text[i]) {
-            case '&':
-                entity = "&amp;";
-                break;
-            case '<':
-                entity = "&lt;";
-                break;
-            case '>':
-                entity = "&gt;";
-                break;
-            case '"':
-                entity = "&quot;";
-                break;
-            default:
-                if (static_cast<unsigned char>(text[i]) < 32) {
-                    const unsigned ch = static_cast<unsigned char>(text[i]);
-                    mBuffer.append(text.substr(begin, i - begin));
-                    const char numeric[] = {'&', '#', static_cast<char>('0' + ch / 10), static_cast<char>('0' + ch % 10), ';'};
-                    mBuffer.append(numeric, sizeof numeric);
-                    begin = i + 1;
-                }
+            const auto c = static_cast<unsigned char>(text[i]);
+            if (!kSpecial[c]) {
                 continue;
             }
             mBuffer.append(text.substr(begin, i - begin));
-            mBuffer.append(entity);
             begin = i + 1;
+            switch (c) {
+            case '&':
+                mBuffer.append("&amp;");
+                break;
+            case '<':
+                mBuffer.append("&lt;");
+                break;
+            case '>':
+                mBuffer.append("&gt;");
+                break;
+            case '"':
+                mBuffer.append("&quot;");
+                break;
+            default: {
+                const char numeric[] = {'&', '#', static_cast<char>('0' + c / 10), static_cast<char>('0' + c % 10), ';'};
+                mBuffer.append(numeric, sizeof numeric);
+                break;
+            }
+            }
         }
         mBuffer.append(text.substr(begin));
     }
@@ -222,6 +221,17 @@ public:
 
 private:
     static constexpr std::size_t kChunk = 1 << 16;
+    // The bytes an attribute value cannot hold as they are.
+    static constexpr auto kSpecial = [] {
+        std::array<bool, 256> special{};
+        for (int c = 0; c < 32; ++c) {
+            special[c] = true;
+        }
+        for (const unsigned char c : {'&', '<', '>', '"'}) {
+            special[c] = true;
+        }
+        return special;
+    }();
 
     void Flush()
     {
