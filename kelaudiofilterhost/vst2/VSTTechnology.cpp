@@ -5,6 +5,7 @@
 #include "kelaudiofilterhost/catalogue/BannedPluginManager.h"
 #include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
 #include "kelaudiofilterhost/framework/AudioFilterFactory.h"
+#include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/services/Trace.h"
 #include "kelaudiofilterhost/vst2/VSTAudioFilter.h"
 #include "kelaudiofilterhost/vst2/VSTPluginModule.h"
@@ -28,6 +29,19 @@ void AddIfNew(std::vector<UTF16String>& directories, const UTF16String& director
         }
     }
     directories.push_back(directory);
+}
+
+// A VST 3 bundle's library is never a VST 2 module: loading it as one would run its code for nothing
+// (a folder given for both technologies holds both kinds).
+bool InsideVst3Bundle(const PluginLocator& locator)
+{
+    for (const auto& part : kelcore::filesupport::ToPath(locator.GetPath()).parent_path()) {
+        const auto name = part.native();
+        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".vst3") == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 struct StaticRegistration {
@@ -69,7 +83,7 @@ std::vector<UTF16String> GetDefaultVSTDirectories()
 std::vector<PluginLocator> CollectVSTPlugins(const kelcore::filesupport::Dir& directory)
 {
     return PluginTechnology::CollectModuleFiles(directory, VST, u".so", false, [](const PluginLocator& locator) {
-        return BannedPluginManager::GetInstance().IsPluginBanned(locator);
+        return InsideVst3Bundle(locator) || BannedPluginManager::GetInstance().IsPluginBanned(locator);
     });
 }
 

@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <thread>
 
@@ -56,6 +56,18 @@ TEST(VSTTechnology, CollectsModulesAndSkipsBannedOnes)
     BannedPluginManager::GetInstance().RemoveBannedPlugin(gain);
     EXPECT_EQ(withoutBanned.size() + 1, all.size());
     EXPECT_EQ(std::count(withoutBanned.begin(), withoutBanned.end(), gain), 0);
+}
+
+TEST(VSTTechnology, TheLibrariesOfVst3BundlesAreNotCollected)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("kafh-vst3-bundle-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir / "Other.vst3/Contents/x86_64-linux");
+    std::ofstream(dir / "Other.vst3/Contents/x86_64-linux/Other.so") << "";
+    std::ofstream(dir / "Plain.so") << "";
+    const auto found = vst::CollectVSTPlugins(kelcore::filesupport::Dir(dir));
+    std::filesystem::remove_all(dir);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found.front().GetPath(), kelcore::UTF8to16((dir / "Plain.so").string()));
 }
 
 TEST(VSTTechnology, DefaultFoldersFollowTheEnvironment)
