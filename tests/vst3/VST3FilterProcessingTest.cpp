@@ -168,7 +168,7 @@ TEST(VST3FilterParameters, ListingProgramsAndEditsFollowTheController)
     filter->SetFactoryPreset(5); // past the last step: nothing
     EXPECT_FLOAT_EQ(filter->GetParameter(0), 1.0f);
 
-    // Edits made in the plug-in reach the signals, listed or not only as the Parts list them.
+    // Edits made in the plug-in reach the signals for listed parameters only.
     std::vector<std::pair<int, bool>> editing;
     std::vector<std::pair<int, float>> automated;
     filter->GetEditingStateChangeSignal().connect([&](int index, bool on) { editing.emplace_back(index, on); });
