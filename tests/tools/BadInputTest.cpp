@@ -58,9 +58,9 @@ TEST_F(KafhBadInput, ProcessRefusesBadFilesParametersAndOptionsWithoutWritingOut
     withNaN[1][700] = std::nanf("");
     const auto nanIn = (mFolder / "nan.wav").string();
     ASSERT_TRUE(WriteAudio(nanIn, withNaN, 48000));
-    const auto automation = [&](const std::string& name, const std::string& text) {
+    const auto automation = [&](const std::string& name, const std::string& contents) {
         const auto path = (mFolder / name).string();
-        WriteText(path, text);
+        WriteText(path, contents);
         return std::vector<std::string>{"--automation", path};
     };
     const auto inputBytes = ReadText(in);
