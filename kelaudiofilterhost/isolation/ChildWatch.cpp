@@ -198,67 +198,93 @@ void Answer(int fd, std::string payload, bool completed)
     ::_exit(0);
 }
 
-Result Watch(pid_t child, int fd, const void* trailArea, const Options& options, Clock::time_point start)
+ChildWatcher::ChildWatcher(pid_t child, int fd, const void* trailArea, const Options& options, Clock::time_point start)
+    : mChild(child), mFd(fd), mTrailArea(trailArea), mOptions(options), mStart(start), mLastProgressAt(start),
+      mLastProgress(kelcore::trail::ReadProgress(trailArea))
 {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     // Becomes readable when the child ends; without it, look in short slices.
 #ifdef SYS_pidfd_open
-    const Descriptor childEnd(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
-#else
-    const Descriptor childEnd;
+    mChildEnd.Reset(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
 #endif
-    const bool limited = options.timeout.count() > 0;
-    const bool watchStalls = options.stallTimeout.count() > 0;
+}
+
+std::chrono::milliseconds ChildWatcher::Prepare(std::vector<pollfd>& watched)
+{
+    if (Done()) {
+        return std::chrono::milliseconds(0);
+    }
+    const auto now = Clock::now();
+    if (const auto progress = kelcore::trail::ReadProgress(mTrailArea); progress != mLastProgress) {
+        mLastProgress = progress;
+        mLastProgressAt = now;
+    }
+    const bool watchStalls = mOptions.stallTimeout.count() > 0;
     // A grandchild may hold the pipe open after the child has ended, and progress is only seen on waking:
     // wake up often unless the child's end wakes us and no stall is watched.
-    const std::chrono::milliseconds slice(childEnd.Get() >= 0 && !watchStalls ? 1000 : 20);
-    auto lastProgressAt = start;
-    std::uint32_t lastProgress = kelcore::trail::ReadProgress(trailArea);
-    bool exited = false;
-    bool atEnd = false;
-    std::string answer;
-    while (!exited) {
-        const auto now = Clock::now();
-        if (const auto progress = kelcore::trail::ReadProgress(trailArea); progress != lastProgress) {
-            lastProgress = progress;
-            lastProgressAt = now;
-        }
-        // Rounded up: a wait cut to whole milliseconds downwards would end the work before its deadline.
-        auto left = slice;
-        if (limited) {
-            left = std::min(left, std::chrono::ceil<std::chrono::milliseconds>(start + options.timeout - now));
-        }
-        if (watchStalls) {
-            left = std::min(left, std::chrono::ceil<std::chrono::milliseconds>(
-                                      lastProgressAt + options.stallTimeout - now));
-        }
-        if (left.count() <= 0) {
+    auto left = std::chrono::milliseconds(mChildEnd.Get() >= 0 && !watchStalls ? 1000 : 20);
+    // Rounded up: a wait cut to whole milliseconds downwards would end the work before its deadline.
+    if (mOptions.timeout.count() > 0) {
+        left = std::min(left, std::chrono::ceil<std::chrono::milliseconds>(mStart + mOptions.timeout - now));
+    }
+    if (watchStalls) {
+        left = std::min(left,
+                        std::chrono::ceil<std::chrono::milliseconds>(mLastProgressAt + mOptions.stallTimeout - now));
+    }
+    if (left.count() <= 0) {
+        mOutOfTime = true;
+        return std::chrono::milliseconds(0);
+    }
+    if (!mAtEnd) {
+        watched.push_back({mFd, POLLIN, 0});
+    }
+    if (mChildEnd.Get() >= 0) {
+        watched.push_back({mChildEnd.Get(), POLLIN, 0});
+    }
+    return left;
+}
+
+void ChildWatcher::Collect()
+{
+    if (Done()) {
+        return;
+    }
+    if (!mAtEnd) {
+        ReadAvailable(mFd, mAnswer, mAtEnd);
+    }
+    // Looked at without reaping: the group is killed in Finish while its number is still ours.
+    siginfo_t info{};
+    mExited = ::waitid(P_PID, static_cast<id_t>(mChild), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+              info.si_pid == mChild;
+}
+
+Result ChildWatcher::Finish()
+{
+    Result result;
+    result.stalled = !mExited && mOptions.stallTimeout.count() > 0 &&
+                     Clock::now() - mLastProgressAt >= mOptions.stallTimeout;
+    const int status = EndHelper(mChild);
+    ReadAvailable(mFd, mAnswer, mAtEnd);
+    result.trail = kelcore::trail::Read(mTrailArea);
+    result.seconds = std::chrono::duration<double>(Clock::now() - mStart).count();
+    Classify(status, mExited, std::move(mAnswer), result);
+    return result;
+}
+
+Result Watch(pid_t child, int fd, const void* trailArea, const Options& options, Clock::time_point start)
+{
+    ChildWatcher watcher(child, fd, trailArea, options, start);
+    std::vector<pollfd> watched;
+    for (;;) {
+        watched.clear();
+        const auto left = watcher.Prepare(watched);
+        if (watcher.Done()) {
             break;
         }
-        pollfd watched[2];
-        nfds_t count = 0;
-        if (!atEnd) {
-            watched[count++] = {fd, POLLIN, 0};
-        }
-        if (childEnd.Get() >= 0) {
-            watched[count++] = {childEnd.Get(), POLLIN, 0};
-        }
-        if (::poll(watched, count, static_cast<int>(left.count())) > 0 && !atEnd) {
-            ReadAvailable(fd, answer, atEnd);
-        }
-        // Looked at without reaping: the group is killed below while its number is still ours.
-        siginfo_t info{};
-        exited = ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                 info.si_pid == child;
+        ::poll(watched.data(), watched.size(), static_cast<int>(left.count()));
+        watcher.Collect();
     }
-    Result result;
-    result.stalled = !exited && watchStalls && Clock::now() - lastProgressAt >= options.stallTimeout;
-    const int status = EndHelper(child);
-    ReadAvailable(fd, answer, atEnd);
-    result.trail = kelcore::trail::Read(trailArea);
-    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    Classify(status, exited, std::move(answer), result);
-    return result;
+    return watcher.Finish();
 }
 
 } // namespace kelaudiofilterhost::isolation::internal

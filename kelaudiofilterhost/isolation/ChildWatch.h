@@ -6,9 +6,11 @@
 
 #include "kelaudiofilterhost/isolation/IsolatedRun.h"
 
+#include <poll.h>
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,12 +77,57 @@ void ReadAvailable(int fd, std::string& into, bool& atEnd);
 
 // In the parent.
 
-/// Watches a started child that leads a process group of its own: reads its answer from fd (made
-/// non-blocking), stops it at the total timeout or when the trail's progress stands still for the stall
-/// timeout, kills its group in every case, reaps it and classifies how it ended. start is when the run
-/// began, for the timeout and Result::seconds.
+/// The watch over one started child that leads a process group of its own, a step at a time, so that
+/// one thread can watch many children: reads its answer from fd (made non-blocking) and notes when it
+/// ends or runs past the total timeout, or its trail's progress stands still for the stall timeout.
+class ChildWatcher {
+public:
+    /// start is when the run began, for the timeout and Result::seconds.
+    ChildWatcher(pid_t child, int fd, const void* trailArea, const Options& options,
+                 std::chrono::steady_clock::time_point start);
+    ChildWatcher(const ChildWatcher&) = delete;
+    ChildWatcher& operator=(const ChildWatcher&) = delete;
+
+    /// Adds what to poll for this child and returns the longest the poll may wait; zero once Done().
+    std::chrono::milliseconds Prepare(std::vector<pollfd>& watched);
+    /// After the poll: takes what the child wrote and looks whether it ended.
+    void Collect();
+    /// The child ended or ran out of time.
+    bool Done() const { return mExited || mOutOfTime; }
+    /// Kills the child's group in every case, reaps the child and classifies how it ended. Once.
+    Result Finish();
+
+private:
+    pid_t mChild;
+    int mFd;
+    const void* mTrailArea;
+    Options mOptions;
+    std::chrono::steady_clock::time_point mStart;
+    std::chrono::steady_clock::time_point mLastProgressAt;
+    std::uint32_t mLastProgress = 0;
+    Descriptor mChildEnd;
+    bool mExited = false;
+    bool mOutOfTime = false;
+    bool mAtEnd = false;
+    std::string mAnswer;
+};
+
+/// Watches the child with a ChildWatcher until it is done and finishes it.
 Result Watch(pid_t child, int fd, const void* trailArea, const Options& options,
              std::chrono::steady_clock::time_point start);
+
+/// A child forked for work (RunForked), before it is watched.
+struct ForkedChild {
+    pid_t pid = -1;
+    /// The read end of the answer pipe.
+    Descriptor answer;
+    TrailArea trail;
+    std::chrono::steady_clock::time_point start;
+};
+
+/// Forks a child in a process group of its own that runs the work and answers. False, with the
+/// reason in error, when no child could be started.
+bool StartForked(const Work& work, ForkedChild& child, std::string& error);
 
 /// A helper process started for a job, before it is watched.
 struct Helper {

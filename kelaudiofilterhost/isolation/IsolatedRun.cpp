@@ -71,35 +71,45 @@ std::string Result::Describe() const
     return text;
 }
 
-Result RunForked(const Work& work, const Options& options)
+namespace internal {
+
+bool StartForked(const Work& work, ForkedChild& child, std::string& error)
 {
-    const auto start = std::chrono::steady_clock::now();
-    Result result;
-    TrailArea trail;
-    if (!trail.Create(result.detail)) {
-        return result;
+    child.start = std::chrono::steady_clock::now();
+    if (!child.trail.Create(error)) {
+        return false;
     }
-    Descriptor readEnd;
     Descriptor writeEnd;
-    if (!MakeAnswerPipe(readEnd, writeEnd, result.detail)) {
-        return result;
+    if (!MakeAnswerPipe(child.answer, writeEnd, error)) {
+        return false;
     }
     // What is buffered now would otherwise be written twice, by the parent and by the child.
     std::fflush(nullptr);
     const pid_t parent = ::getpid();
-    const pid_t child = ::fork();
-    if (child < 0) {
-        result.detail = std::string("cannot fork: ") + std::strerror(errno);
-        return result;
+    child.pid = ::fork();
+    if (child.pid < 0) {
+        error = std::string("cannot fork: ") + std::strerror(errno);
+        return false;
     }
-    if (child == 0) {
-        readEnd.Reset();
-        RunChild(work, writeEnd.Get(), parent, trail.Area());
+    if (child.pid == 0) {
+        child.answer.Reset();
+        RunChild(work, writeEnd.Get(), parent, child.trail.Area());
     }
     // Also from this side: the group must exist before a timeout kills it.
-    ::setpgid(child, child);
-    writeEnd.Reset();
-    return Watch(child, readEnd.Get(), trail.Area(), options, start);
+    ::setpgid(child.pid, child.pid);
+    return true;
+}
+
+} // namespace internal
+
+Result RunForked(const Work& work, const Options& options)
+{
+    ForkedChild child;
+    Result result;
+    if (!StartForked(work, child, result.detail)) {
+        return result;
+    }
+    return Watch(child.pid, child.answer.Get(), child.trail.Area(), options, child.start);
 }
 
 } // namespace kelaudiofilterhost::isolation

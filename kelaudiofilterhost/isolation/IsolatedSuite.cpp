@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <thread>
 
 namespace kelaudiofilterhost::isolation {
 
@@ -28,25 +30,36 @@ std::string ReadEnd(int fd, std::size_t limit)
     return text;
 }
 
-SuitePartResult RunPart(const SuitePart& part, const SuiteOptions& options)
+// A part being run: its child, its watch and where its output goes.
+struct RunningPart {
+    std::size_t index = 0;
+    internal::Descriptor output;
+    internal::ForkedChild child;
+    std::unique_ptr<internal::ChildWatcher> watcher;
+};
+
+void StartPart(const SuitePart& part, const SuiteOptions& options, RunningPart& running, Result& failure)
 {
-    if (!options.captureOutput) {
-        return {part.name, RunForked(part.work, options), {}};
+    int fd = -1;
+    if (options.captureOutput) {
+        running.output.Reset(::memfd_create("kafh-suite-output", MFD_CLOEXEC));
+        fd = running.output.Get();
     }
-    internal::Descriptor output(::memfd_create("kafh-suite-output", MFD_CLOEXEC));
-    if (output.Get() < 0) {
-        return {part.name, RunForked(part.work, options), {}};
-    }
-    const int fd = output.Get();
     const Work work = [&part, fd](std::string& payload) {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        ::dup2(fd, STDOUT_FILENO);
-        ::dup2(fd, STDERR_FILENO);
+        if (fd >= 0) {
+            std::fflush(stdout);
+            std::fflush(stderr);
+            ::dup2(fd, STDOUT_FILENO);
+            ::dup2(fd, STDERR_FILENO);
+        }
         return part.work(payload);
     };
-    auto result = RunForked(work, options);
-    return {part.name, std::move(result), ReadEnd(fd, options.outputLimit)};
+    if (!internal::StartForked(work, running.child, failure.detail)) {
+        return;
+    }
+    running.watcher = std::make_unique<internal::ChildWatcher>(running.child.pid, running.child.answer.Get(),
+                                                               running.child.trail.Area(), options,
+                                                               running.child.start);
 }
 
 } // namespace
@@ -54,14 +67,56 @@ SuitePartResult RunPart(const SuitePart& part, const SuiteOptions& options)
 std::vector<SuitePartResult> RunSuite(const std::vector<SuitePart>& parts, const SuiteOptions& options,
                                       const SuiteObserver& observer)
 {
-    std::vector<SuitePartResult> results;
-    results.reserve(parts.size());
-    for (const auto& part : parts) {
-        auto done = RunPart(part, options);
+    std::vector<SuitePartResult> results(parts.size());
+    const unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::unique_ptr<RunningPart>> running;
+    std::vector<pollfd> watched;
+    std::size_t next = 0;
+    const auto finish = [&](RunningPart& part, Result result) {
+        auto& done = results[part.index];
+        done.name = parts[part.index].name;
+        done.index = part.index;
+        done.result = std::move(result);
+        if (part.output.Get() >= 0) {
+            done.output = ReadEnd(part.output.Get(), options.outputLimit);
+        }
         if (observer) {
             observer(done);
         }
-        results.push_back(std::move(done));
+    };
+    while (next < parts.size() || !running.empty()) {
+        while (next < parts.size() && running.size() < jobs) {
+            auto part = std::make_unique<RunningPart>();
+            part->index = next++;
+            Result failure;
+            StartPart(parts[part->index], options, *part, failure);
+            if (part->watcher) {
+                running.push_back(std::move(part));
+            } else {
+                finish(*part, std::move(failure));
+            }
+        }
+        if (running.empty()) {
+            continue;
+        }
+        watched.clear();
+        auto wait = std::chrono::milliseconds::max();
+        for (auto& part : running) {
+            wait = std::min(wait, part->watcher->Prepare(watched));
+        }
+        if (wait.count() > 0) {
+            ::poll(watched.data(), watched.size(), static_cast<int>(wait.count()));
+        }
+        for (auto it = running.begin(); it != running.end();) {
+            auto& part = **it;
+            part.watcher->Collect();
+            if (part.watcher->Done()) {
+                finish(part, part.watcher->Finish());
+                it = running.erase(it);
+            } else {
+                ++it;
+            }
+        }
     }
     return results;
 }

@@ -22,22 +22,27 @@ struct SuiteOptions : Options {
     bool captureOutput = false;
     /// The most that is kept of a part's output, from its end.
     std::size_t outputLimit = 16384;
+    /// Parts run at a time, each in a child of its own; 0: one per core.
+    unsigned jobs = 1;
 };
 
 struct SuitePartResult {
     std::string name;
+    /// The part's place in the list given.
+    std::size_t index = 0;
     Result result;
     /// The end of what the part's child wrote, when captured.
     std::string output;
 };
 
-/// Hears each part's result as soon as its child has ended, before the next part starts.
+/// Hears each part's result as soon as its child has ended, before another part starts.
 using SuiteObserver = std::function<void(const SuitePartResult&)>;
 
-/// Runs the parts one after another, each in a forked child of its own under the same watch (RunForked):
-/// a part that crashes, hangs past the timeout, throws or ends the process ends only itself, with the step
-/// and the last plug-in call it reached in its result, and the next part starts in a fresh child. Nothing
-/// a part's plug-in did survives into the next part. Same threading rule as RunForked.
+/// Runs the parts in the order given, options.jobs at a time, each in a forked child of its own under the
+/// same watch (RunForked): a part that crashes, hangs past the timeout, throws or ends the process ends only
+/// itself, with the step and the last plug-in call it reached in its result, and the next part starts in a
+/// fresh child. Nothing a part's plug-in did survives into another part. The results come in the order of
+/// the parts; the observer hears them in the order they end. Same threading rule as RunForked.
 std::vector<SuitePartResult> RunSuite(const std::vector<SuitePart>& parts, const SuiteOptions& options,
                                       const SuiteObserver& observer = {});
 

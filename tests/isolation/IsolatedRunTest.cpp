@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kelaudiofilterhost/isolation/IsolatedRun.h"
+#include "kelaudiofilterhost/isolation/IsolatedSuite.h"
 
 #include <gtest/gtest.h>
 
@@ -133,4 +134,34 @@ TEST(IsolatedRun, LongWorkThatMovesOnIsOnlyStoppedWhenItStalls)
     EXPECT_TRUE(stuck.stalled);
     EXPECT_LT(stuck.seconds, 3.0);
     EXPECT_NE(stuck.Describe().find("made no progress"), std::string::npos) << stuck.Describe();
+}
+
+TEST(IsolatedSuite, PartsRunSideBySideAndAFaultEndsOnlyItsOwn)
+{
+    const Work sleep = [](std::string& payload) {
+        std::this_thread::sleep_for(300ms);
+        payload = "slept";
+        return true;
+    };
+    std::vector<SuitePart> parts{{"a", sleep}, {"crash", [](std::string&) -> bool { std::abort(); }},
+                                 {"b", sleep}, {"hang", [](std::string&) -> bool { ::pause(); return true; }},
+                                 {"c", sleep}};
+    SuiteOptions options;
+    options.timeout = 1s;
+    options.jobs = 4;
+    std::vector<std::string> heard;
+    const auto start = std::chrono::steady_clock::now();
+    const auto results = RunSuite(parts, options, [&](const SuitePartResult& part) { heard.push_back(part.name); });
+    // One after another the sleeps alone would take 0.9 s, and the hang its whole second.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1800ms);
+    ASSERT_EQ(results.size(), parts.size());
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        EXPECT_EQ(results[i].name, parts[i].name);
+    }
+    EXPECT_EQ(results[0].result.payload, "slept");
+    EXPECT_EQ(results[1].result.outcome, Outcome::Crashed);
+    EXPECT_EQ(results[3].result.outcome, Outcome::TimedOut);
+    EXPECT_EQ(results[4].result.outcome, Outcome::Completed);
+    EXPECT_EQ(heard.size(), parts.size());
+    EXPECT_EQ(heard.back(), "hang");
 }
