@@ -183,12 +183,28 @@ int RunKafh(int argc, char** argv)
     AddIsolation(*infoCommand, isolation, workTimeout);
 
     ProcessOptions process;
-    std::string inputPath;
-    std::string outputPath;
-    auto* processCommand = app.add_subcommand("process", "render an audio file through a filter");
+    std::vector<std::string> processFiles;
+    BatchOptions batch;
+    auto* processCommand = app.add_subcommand("process", "render an audio file through a filter, or many files "
+                                                         "into a folder (--out-dir)");
     processCommand->add_option("ID", process.id, "the filter")->required();
-    processCommand->add_option("IN", inputPath, "input audio file (any format libsndfile reads)")->required();
-    processCommand->add_option("OUT", outputPath, "output audio file; its type comes from its extension")->required();
+    processCommand->add_option("FILES", processFiles,
+                               "IN OUT: the input audio file (any format libsndfile reads) and the output, whose "
+                               "type comes from its extension; with --out-dir, every file is an input")
+        ->required();
+    auto* outDirOption =
+        processCommand->add_option("--out-dir", batch.outputDirectory,
+                                   "render every file given into this folder, under its own name, each in a "
+                                   "child process of its own")
+            ->type_name("DIR");
+    processCommand->add_option("--format", batch.format, "with --out-dir: the outputs' type, by extension "
+                                                         "(default: each input's)")
+        ->type_name("EXT")
+        ->needs(outDirOption);
+    processCommand->add_option("-j,--jobs", batch.jobs, "with --out-dir: files rendered at a time (default: the "
+                                                        "number of cores)")
+        ->check(CLI::Range(1, kMaximumWorkers))
+        ->needs(outDirOption);
     AddFilterSettings(*processCommand, process.settings);
     processCommand->add_option("--block", process.blockSize, "frames per processing block")->default_val(1024);
     processCommand
@@ -352,10 +368,18 @@ int RunKafh(int argc, char** argv)
                                  {id, {}, false, [&] { return RunInfoCommand(settings, id, filterSettings, json); }});
         }
         if (*processCommand) {
-            process.input = inputPath;
-            process.output = outputPath;
-            return RunPluginWork(settings, isolation,
-                                 {process.id, outputPath, true, [&] { return RunProcessCommand(settings, process); }});
+            if (outDirOption->count() > 0) {
+                batch.inputs.assign(processFiles.begin(), processFiles.end());
+                return RunBatchProcessCommand(settings, isolation, process, batch);
+            }
+            if (processFiles.size() != 2) {
+                return FailUsage("process takes IN and OUT, or input files and --out-dir DIR");
+            }
+            process.input = processFiles[0];
+            process.output = processFiles[1];
+            return RunPluginWork(settings, isolation, {process.id, process.output, true, [&] {
+                                     return RunProcessCommand(settings, process);
+                                 }});
         }
         if (*presetSave) {
             return RunPluginWork(settings, isolation, {id, presetFile, false, [&] {

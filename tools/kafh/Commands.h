@@ -10,6 +10,7 @@
 namespace kafh {
 
 class Settings;
+struct IsolationOptions;
 
 /// Settings given on the command line for one filter: a preset file first, then parameters.
 struct FilterSettingsOptions {
@@ -50,9 +51,29 @@ struct ProcessOptions {
     /// A file of "TIME PARAMETER VALUE [ramp]" lines; empty for none.
     std::filesystem::path automation;
     bool quiet = false;
+    /// Show a long render's progress (unless quiet); a batch shows its own.
+    bool progress = true;
 };
 
 int RunProcessCommand(Settings& settings, const ProcessOptions& options);
+/// The checks of the process options that do not depend on the files: the exit code, with a message.
+int CheckProcessSettings(const ProcessOptions& options);
+
+/// `process` with --out-dir: many files through the same filter and settings.
+struct BatchOptions {
+    std::vector<std::filesystem::path> inputs;
+    std::filesystem::path outputDirectory;
+    /// The outputs' extension, with or without its dot; empty: each input's.
+    std::string format;
+    /// Files rendered at a time, each in a child process; 0: one per core.
+    unsigned jobs = 0;
+};
+
+/// Renders each input into the output folder in a watched child process of its own, batch.jobs at a
+/// time: a file that fails or whose plug-in crashes is reported and the others go on. Two inputs that
+/// would give the same output name are refused before anything starts.
+int RunBatchProcessCommand(Settings& settings, const IsolationOptions& isolation, const ProcessOptions& options,
+                           const BatchOptions& batch);
 
 struct CheckOptions {
     std::vector<std::string> ids;

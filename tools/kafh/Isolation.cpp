@@ -37,7 +37,8 @@ bool RunInChild(const PluginWork& work, std::string& payload)
     return true;
 }
 
-// "filter "2:123 KafhGain" (Kafh Gain)": the catalogue's name when it can be read, else the user's ID.
+} // namespace
+
 std::string NameFilter(Settings& settings, const std::string& id)
 {
     std::string error;
@@ -49,8 +50,6 @@ std::string NameFilter(Settings& settings, const std::string& id)
     }
     return "filter " + Quoted(id);
 }
-
-} // namespace
 
 int RunPluginWork(Settings& settings, const IsolationOptions& options, const PluginWork& work)
 {
@@ -64,7 +63,7 @@ int RunPluginWork(Settings& settings, const IsolationOptions& options, const Plu
     watch.stallTimeout = render ? limit : std::chrono::milliseconds(0);
     const auto result =
         isolation::RunForked([&work](std::string& payload) { return RunInChild(work, payload); }, watch);
-    CleanUpAfterWorker();
+    CleanUpAfterWorkers();
     if (result.outcome == isolation::Outcome::Completed) {
         const auto lineEnd = result.payload.find('\n');
         int status = kExitFailure;

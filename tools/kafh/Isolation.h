@@ -34,4 +34,7 @@ struct PluginWork {
 /// and the last call into the plug-in, and kExitFailure. Call while kafh runs no other thread.
 int RunPluginWork(Settings& settings, const IsolationOptions& options, const PluginWork& work);
 
+/// "filter "2:123 KafhGain" (Kafh Gain)": the catalogue's name when it can be read, else the user's ID.
+std::string NameFilter(Settings& settings, const std::string& id);
+
 } // namespace kafh

@@ -90,12 +90,12 @@ bool ParseMap(const std::string& text, RenderOptions& options, std::string& erro
     return true;
 }
 
-} // namespace
-
-int RunProcessCommand(Settings& settings, const ProcessOptions& options)
+// The settings that do not depend on the files; a malformed automation file is a usage error, found
+// before any plug-in is loaded.
+int ReadSettings(const ProcessOptions& options, RenderOptions& render,
+                 std::vector<kelaudiofilterhost::render::AutomationLine>& automationLines)
 {
     std::string error;
-    RenderOptions render;
     if (options.blockSize < 1 || options.blockSize > kMaximumBlockSize) {
         return FailUsage("--block " + std::to_string(options.blockSize) + ": expected 1 to " +
                          std::to_string(kMaximumBlockSize) + " frames");
@@ -103,22 +103,40 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
     if (!(options.sampleRate >= 0.0) || options.sampleRate > 1e6) {
         return FailUsage("--rate: expected a sample rate in Hz up to 1000000");
     }
+    if (!ParseTail(options.tail, render, error) || !ParseMap(options.map, render, error)) {
+        return FailUsage(error);
+    }
+    if (!options.automation.empty() &&
+        !kelaudiofilterhost::render::ReadAutomationFile(options.automation, automationLines, error)) {
+        return FailUsage(error);
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+int CheckProcessSettings(const ProcessOptions& options)
+{
+    RenderOptions render;
+    std::vector<kelaudiofilterhost::render::AutomationLine> automationLines;
+    return ReadSettings(options, render, automationLines);
+}
+
+int RunProcessCommand(Settings& settings, const ProcessOptions& options)
+{
+    std::string error;
+    RenderOptions render;
     if (IsSameFile(options.input, options.output)) {
         return FailUsage("the output " + Quoted(options.output.string()) + " is the input file " +
                          Quoted(options.input.string()) + "; writing it would destroy the input");
-    }
-    if (!ParseTail(options.tail, render, error) || !ParseMap(options.map, render, error)) {
-        return FailUsage(error);
     }
     if (MajorFormatForExtension(options.output) == 0) {
         return FailUsage("cannot write " + Quoted(options.output.string()) + ": unknown audio file type " +
                          Quoted(options.output.extension().string()) + " (known: " + KnownAudioExtensions() + ")");
     }
-    // A malformed file is a usage error, found before any plug-in is loaded.
     std::vector<kelaudiofilterhost::render::AutomationLine> automationLines;
-    if (!options.automation.empty() &&
-        !kelaudiofilterhost::render::ReadAutomationFile(options.automation, automationLines, error)) {
-        return FailUsage(error);
+    if (const int status = ReadSettings(options, render, automationLines); status != kExitOk) {
+        return status;
     }
     if (!settings.Load(error)) {
         return Fail(error);
@@ -144,7 +162,7 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
     render.sampleRate = options.sampleRate > 0.0 ? options.sampleRate : reader.GetSampleRate();
     const double seconds =
         reader.GetFrameCount() > 0 ? static_cast<double>(reader.GetFrameCount()) / render.sampleRate : 0.0;
-    Progress progress("rendering", !options.quiet && seconds >= kProgressFromSeconds);
+    Progress progress("rendering", !options.quiet && options.progress && seconds >= kProgressFromSeconds);
     const auto label = options.input.filename().string();
     render.progress = [&progress, &label](double fraction) { progress.Fraction(fraction, label); };
     if (!options.automation.empty() &&

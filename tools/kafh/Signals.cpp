@@ -2,6 +2,7 @@
 #include "tools/kafh/Signals.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <new>
@@ -17,20 +18,30 @@ namespace {
 
 constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Shared with the children kafh forks for plug-in work: a child arms the file it writes here, so
-// the parent's handler can remove it, and names itself, so the handler can end it first.
-struct TemporaryState {
-    std::atomic<bool> armed{false};
+// One worker child and the temporary file it writes.
+struct WorkerSlot {
     std::atomic<pid_t> worker{0};
+    std::atomic<bool> armed{false};
+    char name[PATH_MAX] = {};
+};
+
+// Shared with the children kafh forks for plug-in work: a child takes a slot, names itself there, so
+// the parent's handler can end it first, and arms the file it writes, so the handler can remove it.
+struct TemporaryState {
     std::atomic<bool> gentle{false};
     std::atomic<bool> stopRequested{false};
-    char name[PATH_MAX] = {};
+    // kafh's own file, outside the workers' slots.
+    WorkerSlot own;
+    WorkerSlot slots[kMaximumWorkers];
 };
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free);
 
 TemporaryState sPrivateState;
 TemporaryState* sState = &sPrivateState;
-// Per process: whether this process already turned a signal into a stop request.
+// Per process: the slot this process arms its file in, whether it is a worker, and whether it
+// already turned a signal into a stop request.
+WorkerSlot* sSlot = &sPrivateState.own;
+bool sIsWorker = false;
 volatile sig_atomic_t sStopAsked = 0;
 
 extern "C" void OnTerminatingSignal(int signal)
@@ -42,15 +53,26 @@ extern "C" void OnTerminatingSignal(int signal)
         sState->stopRequested.store(true);
         return;
     }
-    const pid_t worker = sState->worker.load();
-    if (worker > 0 && worker != getpid()) {
-        // The worker would die with this process anyway; end it first, so it cannot create or
-        // write the file after it is removed.
-        kill(worker, SIGKILL);
-        waitpid(worker, nullptr, 0);
-    }
-    if (sState->armed.load()) {
-        unlink(sState->name);
+    if (sIsWorker) {
+        if (sSlot->armed.load()) {
+            unlink(sSlot->name);
+        }
+    } else {
+        if (sState->own.armed.load()) {
+            unlink(sState->own.name);
+        }
+        for (auto& slot : sState->slots) {
+            const pid_t worker = slot.worker.load();
+            if (worker > 0 && worker != getpid()) {
+                // The worker would die with this process anyway; end it first, so it cannot create or
+                // write the file after it is removed.
+                kill(worker, SIGKILL);
+                waitpid(worker, nullptr, 0);
+            }
+            if (slot.armed.load()) {
+                unlink(slot.name);
+            }
+        }
     }
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
@@ -66,6 +88,7 @@ void InstallSignalHandling()
     void* shared = mmap(nullptr, sizeof(TemporaryState), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (shared != MAP_FAILED) {
         sState = new (shared) TemporaryState();
+        sSlot = &sState->own;
     }
     struct sigaction action {};
     action.sa_handler = &OnTerminatingSignal;
@@ -86,30 +109,48 @@ void InstallSignalHandling()
 bool ArmTemporaryFile(const std::filesystem::path& temporary)
 {
     const std::string& name = temporary.native();
-    if (sState->armed.load() || name.size() >= sizeof sState->name) {
+    if (sSlot == nullptr || sSlot->armed.load() || name.size() >= sizeof sSlot->name) {
         return false;
     }
-    std::memcpy(sState->name, name.c_str(), name.size() + 1);
-    sState->armed.store(true);
+    std::memcpy(sSlot->name, name.c_str(), name.size() + 1);
+    sSlot->armed.store(true);
     return true;
 }
 
 void DisarmTemporaryFile()
 {
-    sState->armed.store(false);
+    if (sSlot != nullptr) {
+        sSlot->armed.store(false);
+    }
 }
 
 void BecomeWorker()
 {
-    sState->worker.store(getpid());
+    sIsWorker = true;
+    sSlot = nullptr;
+    const pid_t self = getpid();
+    for (auto& slot : sState->slots) {
+        pid_t free = 0;
+        if (slot.worker.compare_exchange_strong(free, self)) {
+            slot.armed.store(false);
+            sSlot = &slot;
+            return;
+        }
+    }
 }
 
-void CleanUpAfterWorker()
+void CleanUpAfterWorkers()
 {
-    sState->worker.store(0);
-    if (sState->armed.load()) {
-        unlink(sState->name);
-        sState->armed.store(false);
+    for (auto& slot : sState->slots) {
+        const pid_t worker = slot.worker.load();
+        // Reaped workers no longer exist; those still running keep their slots.
+        if (worker <= 0 || (kill(worker, 0) != 0 && errno == ESRCH)) {
+            if (slot.armed.load()) {
+                unlink(slot.name);
+                slot.armed.store(false);
+            }
+            slot.worker.store(0);
+        }
     }
 }
 

@@ -16,13 +16,16 @@ bool ArmTemporaryFile(const std::filesystem::path& temporary);
 /// Forgets the armed temporary file (after it was renamed or removed).
 void DisarmTemporaryFile();
 
-/// In a child forked for plug-in work: a terminating signal to the parent now ends this child before
-/// the parent removes the temporary file the child armed (the armed name is shared with children
-/// forked after InstallSignalHandling).
+/// The most worker children that can each have a temporary file removed on a terminating signal.
+inline constexpr int kMaximumWorkers = 64;
+
+/// In a child forked for plug-in work: takes a worker slot (shared with the parent when forked after
+/// InstallSignalHandling), so that a terminating signal to the parent ends this child before the parent
+/// removes the temporary file the child armed. With every slot taken, the file is not armed.
 void BecomeWorker();
-/// In the parent once the worker child has ended, however: removes the temporary file it armed and
-/// left behind, and forgets the worker.
-void CleanUpAfterWorker();
+/// In the parent once worker children have ended, however: removes the temporary files they armed and
+/// left behind, and frees their slots.
+void CleanUpAfterWorkers();
 
 /// For work that ends when asked (an editor window): from now on the first SIGINT or SIGTERM a
 /// process gets only asks the work to stop (IsStopRequested, seen by worker children too); the
