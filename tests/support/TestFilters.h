@@ -2,6 +2,7 @@
 #pragma once
 
 #include "kelaudiofilterhost/framework/AudioFilter.h"
+#include "kelaudiofilterhost/services/PropList.h"
 
 #include <boost/intrusive_ptr.hpp>
 
@@ -69,6 +70,49 @@ private:
     std::vector<std::vector<float>> mHistory;
     std::size_t mHistoryPosition = 0;
     int mProcessCalls = 0;
+};
+
+/// A host with a fixed tempo and time signature whose transport, when it has one, plays (and loops).
+class TempoHost : public IAudioFilterHost {
+public:
+    TempoHost(double tempo, int numerator, int denominator, bool playing = false, bool looping = false)
+        : mTempo(tempo), mNumerator(numerator), mDenominator(denominator), mPlaying(playing), mLooping(looping)
+    {
+    }
+    bool GetTempoAndTimeSignature(int*, int*, int*, HostTempoRecord* record) override
+    {
+        record->tempo = mTempo;
+        record->numerator = mNumerator;
+        record->denominator = mDenominator;
+        return true;
+    }
+    bool GetTransportState(bool* playing, bool* recording, bool* looping) override
+    {
+        *playing = true;
+        *recording = false;
+        *looping = mLooping;
+        return mPlaying;
+    }
+    void HostSpecific() override {}
+
+private:
+    double mTempo;
+    int mNumerator;
+    int mDenominator;
+    bool mPlaying;
+    bool mLooping;
+};
+
+/// A preset record with its own storage, optionally holding a chunk.
+struct PresetRecord {
+    PresetRecord() = default;
+    explicit PresetRecord(const std::vector<std::uint8_t>& chunk)
+    {
+        preset.SetChunkData(chunk.data(), static_cast<unsigned int>(chunk.size()));
+        preset.SetPresetType(PresetData::ChunkPreset);
+    }
+    kelcore::proplist::PropList list;
+    PresetData preset{list};
 };
 
 inline AudioFilterBusDescription StereoBus(AudioFilterBusDescription::Type type = AudioFilterBusDescription::kMain)

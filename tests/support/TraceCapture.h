@@ -38,6 +38,15 @@ public:
     std::size_t Count(std::string_view part) const { return Count({part}); }
     bool Contains(std::initializer_list<std::string_view> parts) const { return Count(parts) > 0; }
     bool Contains(std::string_view part) const { return Count({part}) > 0; }
+    /// Everything captured, a line each, for failure messages.
+    std::string Text() const
+    {
+        std::string text;
+        for (const auto& line : mTexts) {
+            text += line + "\n";
+        }
+        return text;
+    }
 
 private:
     std::vector<std::string> mTexts;

@@ -5,7 +5,7 @@
 #include "kelaudiofilterhost/vst3/VST3AudioFilterEditor.h"
 #include "kelaudiofilterhost/vst3/VST3PluginModule.h"
 #include "kelaudiofilterhost/vst3/VST3RunLoop.h"
-#include "testplugins/vst3/TestVst3Ids.h"
+#include "tests/support/Vst3TestSupport.h"
 #include "tests/support/XvfbServer.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -155,33 +154,19 @@ protected:
         mParent = XCreateSimpleWindow(mDisplay, DefaultRootWindow(mDisplay), 10, 10, 640, 480, 0, 0, 0);
         XMapWindow(mDisplay, mParent);
         XSync(mDisplay, False);
-        const std::string bundle = std::string(KAFH_TESTPLUGINS_VST3_DIR) + "/KafhVst3Editor.vst3";
-        mModule = GetOrLoadModule(kelcore::UTF8to16(bundle));
-        ASSERT_NE(mModule, nullptr);
-        const std::string library = bundle + "/Contents/" + KAFH_TESTPLUGINS_VST3_ARCH + "/KafhVst3Editor.so";
-        void* handle = dlopen(library.c_str(), RTLD_LAZY | RTLD_NOLOAD);
-        ASSERT_NE(handle, nullptr);
-        mStats = reinterpret_cast<fixture::EditorStatsFunction>(dlsym(handle, fixture::kEditorStatsName));
+        mFilter = testing::OpenTestBundle("KafhVst3Editor", fixture::kEditorProcessor);
+        ASSERT_NE(mFilter, nullptr);
+        mStats = testing::BundleFunction<fixture::EditorStatsFunction>("KafhVst3Editor", fixture::kEditorStatsName);
         ASSERT_NE(mStats, nullptr);
-        dlclose(handle);
     }
     void TearDown() override
     {
+        mFilter.reset();
         if (mDisplay != nullptr) {
             XCloseDisplay(mDisplay);
         }
     }
 
-    boost::intrusive_ptr<AudioFilter> CreateEditorFilter()
-    {
-        VST3ClassID id{};
-        const fixture::Uid& uid = fixture::kEditorProcessor;
-        const std::uint32_t words[] = {uid.w1, uid.w2, uid.w3, uid.w4};
-        for (std::size_t i = 0; i < id.size(); ++i) {
-            id[i] = static_cast<std::uint8_t>(words[i / 4] >> (24 - 8 * (i % 4)));
-        }
-        return mModule->CreateAudioFilter(MakeVST3ComponentID(id));
-    }
     void Click(int x, int y)
     {
         int rootX = 0;
@@ -227,14 +212,13 @@ protected:
     testing::XvfbServer mServer;
     Display* mDisplay = nullptr;
     Window mParent = 0;
-    boost::intrusive_ptr<VST3PluginModule> mModule;
+    boost::intrusive_ptr<VST3AudioFilter> mFilter;
     fixture::EditorStatsFunction mStats = nullptr;
 };
 
 TEST_F(VST3AudioFilterEditorTest, OpensResizesPaintsTakesClicksAndClosesAgainAndAgain)
 {
-    auto filter = CreateEditorFilter();
-    ASSERT_NE(filter, nullptr);
+    auto& filter = mFilter;
     ASSERT_TRUE(filter->HasCustomEditor());
     const auto base = filter->CreateCustomEditor();
     auto* editor = dynamic_cast<VST3AudioFilterEditor*>(base.get());
@@ -292,9 +276,8 @@ TEST_F(VST3AudioFilterEditorTest, OpensResizesPaintsTakesClicksAndClosesAgainAnd
     EXPECT_TRUE(base->SetCurrentFocus());
     std::vector<bool> handOvers;
     base->GetAdvanceFocusSignal().connect([&](bool forward) { handOvers.push_back(forward); });
-    auto* vst3 = dynamic_cast<VST3AudioFilter*>(filter.get());
-    vst3->ShiftFocus(1);
-    vst3->ShiftFocus(-1);
+    filter->ShiftFocus(1);
+    filter->ShiftFocus(-1);
     EXPECT_EQ(handOvers, (std::vector<bool>{true, false}));
 
     void* runLoop = nullptr;
@@ -321,8 +304,7 @@ TEST_F(VST3AudioFilterEditorTest, OpensResizesPaintsTakesClicksAndClosesAgainAnd
 // the processor through the lock-free queue, and neither thread waits for or disturbs the other.
 TEST_F(VST3AudioFilterEditorTest, ProcessingGoesOnWhileTheEditorIsOpenIdledAndClicked)
 {
-    auto filter = CreateEditorFilter();
-    ASSERT_NE(filter, nullptr);
+    auto& filter = mFilter;
     const auto editor = filter->CreateCustomEditor();
     ASSERT_NE(editor, nullptr);
     constexpr int kFrames = 256;

@@ -8,15 +8,13 @@
 #include "kelaudiofilterhost/vst3/VST3ClassID.h"
 #include "kelaudiofilterhost/vst3/VST3PluginModule.h"
 #include "kelaudiofilterhost/vst3/VST3StateChunk.h"
-#include "testplugins/vst3/TestVst3Ids.h"
 #include "tests/support/MappedRunner.h"
+#include "tests/support/TestFilters.h"
+#include "tests/support/Vst3TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,38 +24,21 @@ namespace {
 namespace fixture = kafh_testplugins_vst3;
 using Steinberg::Vst::ProcessContext;
 
-UTF16String Bundle(const char* name)
-{
-    return kelcore::UTF8to16((std::filesystem::path(KAFH_TESTPLUGINS_VST3_DIR) / (std::string(name) + ".vst3")).string());
-}
+using testing::TempoHost;
+using Record = testing::PresetRecord;
 
-boost::intrusive_ptr<VST3AudioFilter> Make(const char* bundle, const fixture::Uid& uid)
-{
-    const auto module = GetOrLoadModule(Bundle(bundle));
-    if (module == nullptr) {
-        return {};
-    }
-    const std::uint32_t words[] = {uid.w1, uid.w2, uid.w3, uid.w4};
-    VST3ClassID id{};
-    for (std::size_t i = 0; i < id.size(); ++i) {
-        id[i] = static_cast<std::uint8_t>(words[i / 4] >> (24 - 8 * (i % 4)));
-    }
-    auto filter = module->CreateAudioFilter(MakeVST3ComponentID(id));
-    return boost::intrusive_ptr<VST3AudioFilter>(dynamic_cast<VST3AudioFilter*>(filter.get()));
-}
+constexpr auto* Make = &testing::OpenTestBundle;
 
-/// Stereo (or wider) blocks of a ramp: frame n of channel c holds c * 10000 + n.
+/// Blocks of channels: a ramp (frame n of channel c holds c * 10000 + n), or zeros.
 struct Blocks {
-    Blocks(int channels, int frames)
+    Blocks(int channels, int frames, bool ramp = true)
         : data(static_cast<std::size_t>(channels), std::vector<float>(static_cast<std::size_t>(frames)))
     {
-        for (auto& channel : data) {
-            pointers.push_back(channel.data());
-        }
         for (std::size_t c = 0; c < data.size(); ++c) {
-            for (std::size_t n = 0; n < data[c].size(); ++n) {
+            for (std::size_t n = 0; ramp && n < data[c].size(); ++n) {
                 data[c][n] = static_cast<float>(c * 10000 + n);
             }
+            pointers.push_back(data[c].data());
         }
     }
     float** get() { return pointers.data(); }
@@ -65,38 +46,16 @@ struct Blocks {
     std::vector<float*> pointers;
 };
 
-struct Outputs {
-    Outputs(int channels, int frames)
-        : data(static_cast<std::size_t>(channels), std::vector<float>(static_cast<std::size_t>(frames), 0.0f))
-    {
-        for (auto& channel : data) {
-            pointers.push_back(channel.data());
-        }
-    }
-    float** get() { return pointers.data(); }
-    std::vector<std::vector<float>> data;
-    std::vector<float*> pointers;
-};
-
-/// A preset record with its own storage.
-struct Record {
-    Record() = default;
-    explicit Record(const std::vector<std::uint8_t>& chunk)
-    {
-        preset.SetChunkData(chunk.data(), static_cast<unsigned int>(chunk.size()));
-        preset.SetPresetType(PresetData::ChunkPreset);
-    }
-    kelcore::proplist::PropList list;
-    PresetData preset{list};
+struct Outputs : Blocks {
+    Outputs(int channels, int frames) : Blocks(channels, frames, false) {}
 };
 
 std::vector<std::uint8_t> ChunkOf(const AudioFilter& filter)
 {
     Record record;
-    PresetData& preset = record.preset;
-    filter.SaveSettings(preset);
+    filter.SaveSettings(record.preset);
     PresetData::ChunkBytes bytes;
-    preset.GetChunkData(bytes);
+    record.preset.GetChunkData(bytes);
     return bytes;
 }
 
@@ -111,25 +70,6 @@ fixture::RecorderLog LogOf(const AudioFilter& filter)
     }
     return log;
 }
-
-class TempoHost : public IAudioFilterHost {
-public:
-    bool GetTempoAndTimeSignature(int*, int*, int*, HostTempoRecord* record) override
-    {
-        record->tempo = 120.0;
-        record->numerator = 3;
-        record->denominator = 4;
-        return true;
-    }
-    bool GetTransportState(bool* playing, bool* recording, bool* looping) override
-    {
-        *playing = true;
-        *recording = false;
-        *looping = true;
-        return true;
-    }
-    void HostSpecific() override {}
-};
 
 TEST(VST3FilterParameters, ListingProgramsAndEditsFollowTheController)
 {
@@ -209,7 +149,7 @@ TEST(VST3FilterProcessing, LongBlocksArriveInPiecesWithTimeSetupAndTransport)
 {
     auto filter = Make("KafhVst3Recorder", fixture::kRecorderProcessor);
     ASSERT_NE(filter, nullptr);
-    TempoHost host;
+    TempoHost host(120.0, 3, 4, true, true);
     filter->SetAudioFilterHost(&host);
     filter->SetSampleRate(48000.0f);
     filter->SetBlockSize(4096);
@@ -349,8 +289,6 @@ TEST(VST3FilterState, ChunksRoundTripByteForByteAndBadChunksGiveDefinedResults)
 TEST(VST3FilterState, SingleComponentAndPlugInsWithoutStateOrThatThrow)
 {
     // One object as component and controller: asked twice, terminated once.
-    const std::string library = std::string(KAFH_TESTPLUGINS_VST3_DIR) + "/KafhVst3Single.vst3/Contents/" +
-                                KAFH_TESTPLUGINS_VST3_ARCH + "/KafhVst3Single.so";
     {
         auto single = Make("KafhVst3Single", fixture::kSingle);
         ASSERT_NE(single, nullptr);
@@ -362,15 +300,13 @@ TEST(VST3FilterState, SingleComponentAndPlugInsWithoutStateOrThatThrow)
         EXPECT_TRUE(std::equal(parts.component.begin(), parts.component.end(), parts.controller.begin(),
                                parts.controller.end()));
     }
-    void* handle = dlopen(library.c_str(), RTLD_LAZY | RTLD_NOLOAD);
-    ASSERT_NE(handle, nullptr);
-    const auto lifecycle = reinterpret_cast<fixture::SingleLifecycleFunction>(dlsym(handle, fixture::kSingleLifecycleName));
+    const auto lifecycle =
+        testing::BundleFunction<fixture::SingleLifecycleFunction>("KafhVst3Single", fixture::kSingleLifecycleName);
     ASSERT_NE(lifecycle, nullptr);
     int initialized = 0;
     int terminated = 0;
     lifecycle(&initialized, &terminated);
     EXPECT_EQ(initialized, terminated);
-    dlclose(handle);
 
     // Nothing saved: true, and the record keeps no chunk.
     auto empty = Make("KafhVst3Faulty", fixture::kEmptyStateProcessor);

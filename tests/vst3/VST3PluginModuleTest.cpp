@@ -10,6 +10,8 @@
 #include "kelaudiofilterhost/vst3/VST3PluginModule.h"
 #include "kelaudiofilterhost/vst3/VST3Technology.h"
 #include "tests/services/TempTree.h"
+#include "tests/support/TraceCapture.h"
+#include "tests/support/Vst3TestSupport.h"
 
 #include <pluginterfaces/vst/ivstaudioprocessor.h>
 
@@ -28,27 +30,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using kafhtest::TempTree;
+using testing::TraceCapture;
 
 const fs::path kZamFolder = "/usr/lib/vst3";
-
-class TraceLines {
-public:
-    TraceLines()
-    {
-        kelcore::debug::SetTraceConfiguration("*=5");
-        kelcore::debug::SetTraceSink([this](std::string_view line) { mText += std::string(line) + "\n"; });
-    }
-    ~TraceLines()
-    {
-        kelcore::debug::SetTraceSink({});
-        kelcore::debug::ResetTraceConfiguration();
-    }
-    bool Contains(const std::string& part) const { return mText.find(part) != std::string::npos; }
-    const std::string& Text() const { return mText; }
-
-private:
-    std::string mText;
-};
 
 std::vector<fs::path> ZamBundles()
 {
@@ -67,30 +51,6 @@ UTF16String U16(const fs::path& path)
     return kelcore::UTF8to16(path.string());
 }
 
-TEST(VST3PluginModule, EveryZamBundleLoadsOnceAndListsItsAudioClasses)
-{
-    const auto bundles = ZamBundles();
-    if (bundles.empty()) {
-        GTEST_SKIP() << kZamFolder << " holds no VST 3 bundles";
-    }
-    for (const auto& bundle : bundles) {
-        SCOPED_TRACE(bundle.string());
-        const auto module = GetOrLoadModule(U16(bundle));
-        ASSERT_TRUE(module);
-        ASSERT_NE(module->GetFactory(), nullptr);
-        EXPECT_EQ(GetOrLoadModule(U16(bundle)), module) << "the cache hands out the loaded module";
-        EXPECT_FALSE(module->Load()) << "a loaded module is not loaded again";
-
-        std::vector<UTF16String> ids;
-        const auto info = module->GetPluginInfo(ids);
-        ASSERT_TRUE(info);
-        // The IDs themselves are checked against the factories by the scan test.
-        ASSERT_FALSE(ids.empty());
-        EXPECT_EQ(kelcore::UTF16to8(info->GetName()), bundle.stem().string());
-        EXPECT_EQ(info->IsShell(), ids.size() > 1);
-    }
-}
-
 TEST(VST3PluginModule, OurBundlesLoadAndListTheirAudioClasses)
 {
     const std::pair<const char*, std::size_t> bundles[] = {
@@ -99,7 +59,7 @@ TEST(VST3PluginModule, OurBundlesLoadAndListTheirAudioClasses)
     };
     for (const auto& [name, audioClasses] : bundles) {
         SCOPED_TRACE(name);
-        const auto module = GetOrLoadModule(U16(fs::path(KAFH_TESTPLUGINS_VST3_DIR) / (std::string(name) + ".vst3")));
+        const auto module = GetOrLoadModule(testing::TestBundle(name));
         ASSERT_TRUE(module);
         std::vector<UTF16String> ids;
         ASSERT_TRUE(module->GetPluginInfo(ids));
@@ -124,7 +84,7 @@ TEST(VST3PluginModule, AStaticallyBannedBundleIsNotDescribed)
     ASSERT_TRUE(module);
     std::vector<UTF16String> ids;
     {
-        const TraceLines trace;
+        const TraceCapture trace;
         EXPECT_FALSE(module->GetPluginInfo(ids));
         EXPECT_TRUE(trace.Contains("banned statically")) << trace.Text();
     }
@@ -144,7 +104,7 @@ TEST(VST3PluginModule, ModulesUnloadAndLoadAgainWithoutRestartingTheirLibrary)
     }
     for (const fs::path& bundle : {zam.front(), fs::path(KAFH_TESTPLUGINS_VST3_DIR) / "KafhVst3Multi.vst3"}) {
         SCOPED_TRACE(bundle.string());
-        const TraceLines trace;
+        const TraceCapture trace;
         boost::intrusive_ptr<VST3PluginModule> module = new VST3PluginModule(U16(bundle));
         ASSERT_TRUE(module->Load());
         module->Unload();
@@ -176,55 +136,38 @@ TEST(VST3PluginModule, ModulesUnloadAndLoadAgainWithoutRestartingTheirLibrary)
     }
 }
 
-class VST3BadModule : public ::testing::Test {
-protected:
-    /// Each bad module fails to load with a trace naming it, stays out of the cache and describes nothing.
-    void ExpectRefused(const fs::path& path, const std::string& traced)
-    {
+// Each bad module fails to load with a trace naming it, stays out of the cache and describes nothing.
+TEST(VST3PluginModule, BadModulesAreRefusedWithATrace)
+{
+    TempTree tree;
+    tree.File("NoArch.vst3/Contents/Resources/moduleinfo.json");
+    tree.File("NoLib.vst3/Contents/x86_64-linux/Other.so");
+    std::ofstream(tree.Root() / "Empty.vst3").flush();
+    tree.File("Text.vst3");
+    const std::pair<const char*, const char*> rows[] = {{"NoArch.vst3", "cannot load its library"},
+                                                        {"NoLib.vst3", "cannot load its library"},
+                                                        {"Empty.vst3", "PluginModule::Load"},
+                                                        {"Text.vst3", "PluginModule::Load"}};
+    for (const auto& [name, traced] : rows) {
+        const fs::path path = tree.Root() / name;
         SCOPED_TRACE(path.string());
-        const TraceLines trace;
+        const TraceCapture trace;
         boost::intrusive_ptr<VST3PluginModule> module = new VST3PluginModule(U16(path));
         EXPECT_FALSE(module->Load());
         EXPECT_EQ(module->GetOSModule(), nullptr);
         EXPECT_EQ(module->GetFactory(), nullptr);
-        EXPECT_TRUE(trace.Contains(path.string())) << trace.Text();
-        EXPECT_TRUE(trace.Contains(traced)) << trace.Text();
+        EXPECT_TRUE(trace.Contains(path.string()) && trace.Contains(traced)) << trace.Text();
         EXPECT_FALSE(GetOrLoadModule(U16(path)));
         std::vector<UTF16String> ids{u"stale"};
         EXPECT_FALSE(module->GetPluginInfo(ids));
         EXPECT_TRUE(ids.empty());
         module->Unload(); // never loaded: nothing happens
     }
-    TempTree mTree;
-};
-
-TEST_F(VST3BadModule, BundleWithoutArchitectureFolder)
-{
-    mTree.File("NoArch.vst3/Contents/Resources/moduleinfo.json");
-    ExpectRefused(mTree.Root() / "NoArch.vst3", "cannot load its library");
-}
-
-TEST_F(VST3BadModule, BundleWithoutItsLibrary)
-{
-    mTree.File("NoLib.vst3/Contents/x86_64-linux/Other.so");
-    ExpectRefused(mTree.Root() / "NoLib.vst3", "cannot load its library");
-}
-
-TEST_F(VST3BadModule, EmptyFile)
-{
-    std::ofstream(mTree.Root() / "Empty.vst3").flush();
-    ExpectRefused(mTree.Root() / "Empty.vst3", "PluginModule::Load");
-}
-
-TEST_F(VST3BadModule, FileThatIsNotALibrary)
-{
-    mTree.File("Text.vst3");
-    ExpectRefused(mTree.Root() / "Text.vst3", "PluginModule::Load");
 }
 
 TEST(VST3PluginGate, ReadsAThrowAsFailureAndTracesItWithTheModuleAndCall)
 {
-    const TraceLines trace;
+    const TraceCapture trace;
     const VST3PluginGate gate(u"/x/Thrower.vst3", "VST3PluginModule::GetPluginInfo");
     const int result = gate.Call("IPluginFactory::countClasses", []() -> int { throw std::runtime_error("boom"); }, -7);
     EXPECT_EQ(result, -7);
@@ -244,7 +187,7 @@ TEST(VST3PluginGate, ReadsAThrowAsFailureAndTracesItWithTheModuleAndCall)
 
 TEST(VST3PluginGate, MisbehaviourChecksGiveSaneReadingsAndTrace)
 {
-    const TraceLines trace;
+    const TraceCapture trace;
     const VST3PluginGate gate(u"/x/Odd.vst3", "VST3PluginModule::GetPluginInfo");
     EXPECT_EQ(gate.ClassCountInRange(3, 10), 3);
     EXPECT_FALSE(trace.Contains("countClasses"));

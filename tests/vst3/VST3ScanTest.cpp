@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The in-process VST 3 scan: every installed zam bundle and our own test bundles, checked against
-// what their factories report.
-#include "kelaudiofilterhost/catalogue/AudioFilterDescriptorManager.h"
+// what their factories report, and every zam audio class built and torn down here.
 #include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
-#include "kelaudiofilterhost/catalogue/PluginModuleScanner.h"
 #include "kelaudiofilterhost/framework/AudioFilterFactory.h"
 #include "kelaudiofilterhost/vst3/VST3AudioFilter.h"
 #include "kelaudiofilterhost/vst3/VST3Categories.h"
@@ -11,6 +9,8 @@
 #include "kelaudiofilterhost/vst3/VST3PluginGate.h"
 #include "kelaudiofilterhost/vst3/VST3PluginModule.h"
 #include "kelaudiofilterhost/vst3/VST3Technology.h"
+#include "tests/support/ScanSupport.h"
+#include "tests/support/Vst3TestSupport.h"
 
 #include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
@@ -27,37 +27,7 @@ namespace kelaudiofilterhost::vst3 {
 namespace {
 
 using namespace Steinberg;
-
-std::vector<std::string> ScanInProcess(const std::vector<PluginLocator>& modules)
-{
-    RegisterVST3Technology();
-    std::vector<std::string> suffixes;
-    boost::intrusive_ptr<PluginModuleScanner> scanner = new PluginModuleScanner(modules);
-    scanner->BeginScan();
-    do {
-        PluginLocator module;
-        UTF16String suffix;
-        int current = 0, total = 0;
-        if (scanner->GetCurrentProgressInfo(module, suffix, current, total) && !suffix.empty()) {
-            suffixes.push_back(kelcore::UTF16to8(suffix));
-        }
-    } while (scanner->ContinueScan());
-    scanner->EndScan();
-    return suffixes;
-}
-
-std::vector<AudioFilterDescriptorManager::DescriptorPtr> DescriptorsOf(const UTF16String& modulePath)
-{
-    std::vector<AudioFilterDescriptorManager::DescriptorPtr> found;
-    const auto& descriptors = AudioFilterDescriptorManager::GetInstance();
-    for (auto it = descriptors.InfoBegin(); it != descriptors.InfoEnd(); ++it) {
-        const auto& descriptor = *it;
-        if (descriptor->GetLocator().GetPath() == modulePath) {
-            found.push_back(descriptor);
-        }
-    }
-    return found;
-}
+using testing::DescriptorsOf;
 
 std::string Field(const char* text, std::size_t size)
 {
@@ -86,29 +56,25 @@ KAFH_VST3_PLUGIN_CALL std::vector<PClassInfo2> ClassInfos(IPluginFactory& plain,
 
 TEST(VST3Scan, EveryZamBundleGetsOneDescriptorPerAudioClassAsItsFactoryReportsIt)
 {
-    std::vector<UTF16String> bundles;
-    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/vst3")) {
-        if (entry.path().filename().string().rfind("Za", 0) == 0 && entry.path().extension() == ".vst3") {
-            bundles.push_back(kelcore::UTF8to16(entry.path().string()));
-        }
-    }
-    ASSERT_EQ(bundles.size(), 17u);
-    const auto candidates = CollectVST3PluginsIn({u"/usr/lib/vst3"});
+    RegisterVST3Technology();
     std::vector<PluginLocator> zam;
-    for (const auto& locator : candidates) {
-        if (std::find(bundles.begin(), bundles.end(), locator.GetPath()) != bundles.end()) {
+    for (const auto& locator : CollectVST3PluginsIn({u"/usr/lib/vst3"})) {
+        if (std::filesystem::path(kelcore::UTF16to8(locator.GetPath())).filename().string().rfind("Za", 0) == 0) {
             zam.push_back(locator);
         }
     }
     ASSERT_EQ(zam.size(), 17u);
-    ScanInProcess(zam);
+    testing::ScanInProcess(zam);
 
     for (const auto& locator : zam) {
         const auto path = kelcore::UTF16to8(locator.GetPath());
-        ASSERT_TRUE(PluginModuleInfoManager::GetInstance().FindPluginInfo(locator)) << path;
+        const auto moduleInfo = PluginModuleInfoManager::GetInstance().FindPluginInfo(locator);
+        ASSERT_TRUE(moduleInfo) << path;
+        EXPECT_EQ(kelcore::UTF16to8(moduleInfo->GetName()), std::filesystem::path(path).stem().string());
         // The module stays loaded in the cache; its factory is what we compare against.
         const auto module = GetOrLoadModule(locator.GetPath());
         ASSERT_TRUE(module && module->GetFactory()) << path;
+        EXPECT_FALSE(module->Load()) << "a loaded module is not loaded again";
         PFactoryInfo factoryInfo;
         const auto classes = ClassInfos(*module->GetFactory(), factoryInfo);
         ASSERT_FALSE(classes.empty()) << path;
@@ -131,40 +97,41 @@ TEST(VST3Scan, EveryZamBundleGetsOneDescriptorPerAudioClassAsItsFactoryReportsIt
             const auto category = CategoryFromSubCategories(Field(info.subCategories, sizeof(info.subCategories)));
             EXPECT_EQ(descriptor->GetCategory(), category.category) << path;
             EXPECT_EQ(descriptor->GetFactoryGuid(), GetVST3FactoryGuid());
+
+            // Built again by component ID, as applications do: these builds keep their controller
+            // apart from the component, connected to it.
+            auto filter = utility::CreateAudioFilter(id);
+            const auto* vst3 = dynamic_cast<const VST3AudioFilter*>(filter.get());
+            ASSERT_NE(vst3, nullptr) << path;
+            EXPECT_TRUE(vst3->IsInitialised() && vst3->HasSeparateController() && vst3->IsConnected()) << path;
+            EXPECT_EQ(filter->GetDisplayName(), descriptor->GetName());
+            EXPECT_FALSE(filter->GetOutputBuses().empty()) << path;
         }
         EXPECT_GE(audioClasses, 1u) << path;
-        EXPECT_EQ(DescriptorsOf(locator.GetPath()).size(), audioClasses) << path;
+        EXPECT_EQ(DescriptorsOf(locator).size(), audioClasses) << path;
+        EXPECT_EQ(moduleInfo->IsShell(), audioClasses > 1) << path;
     }
-
-    // Created again through the factory by component ID, as applications do.
-    const auto any = DescriptorsOf(zam.front().GetPath()).front();
-    const auto filter = utility::CreateAudioFilter(any->GetUniqueID());
-    ASSERT_TRUE(filter);
-    EXPECT_EQ(filter->GetDisplayName(), any->GetName());
     EXPECT_FALSE(utility::CreateAudioFilter(u"3:00000001 20003 40000 5")); // not catalogued
 }
 
 TEST(VST3Scan, OurBundlesRecordTheirAudioClassesAndRefusingModulesNothing)
 {
-    const UTF16String folder = kelcore::UTF8to16(KAFH_TESTPLUGINS_VST3_DIR);
-    const auto bundle = [&](const char* name) { return folder + u"/" + kelcore::UTF8to16(name) + u".vst3"; };
+    RegisterVST3Technology();
     std::vector<PluginLocator> modules;
     for (const char* name : {"KafhVst3Multi", "KafhVst3EntryRefuses", "KafhVst3NoFactory", "KafhVst3NoClasses"}) {
-        modules.emplace_back(VST3, bundle(name));
+        modules.emplace_back(VST3, testing::TestBundle(name));
     }
-    const auto suffixes = ScanInProcess(modules);
     // Shown between steps: the first step opens Multi and describes its first class.
-    EXPECT_EQ(suffixes, std::vector<std::string>{" (2/2)"});
+    EXPECT_EQ(testing::ScanInProcess(modules), std::vector<std::string>{" (2/2)"});
 
-    auto& catalogue = PluginModuleInfoManager::GetInstance();
-    const auto multi = catalogue.FindPluginInfo(modules[0]);
+    const auto multi = PluginModuleInfoManager::GetInstance().FindPluginInfo(modules[0]);
     ASSERT_TRUE(multi);
     EXPECT_TRUE(multi->IsShell());
-    const auto described = DescriptorsOf(bundle("KafhVst3Multi"));
+    const auto described = DescriptorsOf(modules[0]);
     ASSERT_EQ(described.size(), 2u);
     EXPECT_NE(described[0]->GetUniqueID(), described[1]->GetUniqueID());
-    for (const char* refusing : {"KafhVst3EntryRefuses", "KafhVst3NoFactory", "KafhVst3NoClasses"}) {
-        EXPECT_TRUE(DescriptorsOf(bundle(refusing)).empty()) << refusing;
+    for (std::size_t refusing = 1; refusing < modules.size(); ++refusing) {
+        EXPECT_TRUE(DescriptorsOf(modules[refusing]).empty()) << kelcore::UTF16to8(modules[refusing].GetPath());
     }
 }
 

@@ -3,6 +3,7 @@
 #include "kelaudiofilterhost/services/Trace.h"
 #include "kelaudiofilterhost/vst3/VST3Technology.h"
 #include "tests/services/TempTree.h"
+#include "tests/support/TraceCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -35,24 +36,6 @@ public:
 private:
     const char* mName;
     std::optional<std::string> mOld;
-};
-
-class TraceLines {
-public:
-    TraceLines()
-    {
-        kelcore::debug::SetTraceConfiguration("*=5");
-        kelcore::debug::SetTraceSink([this](std::string_view line) { mText += std::string(line) + "\n"; });
-    }
-    ~TraceLines()
-    {
-        kelcore::debug::SetTraceSink({});
-        kelcore::debug::ResetTraceConfiguration();
-    }
-    bool Contains(const std::string& part) const { return mText.find(part) != std::string::npos; }
-
-private:
-    std::string mText;
 };
 
 Names Utf8(const std::vector<UTF16String>& texts)
@@ -101,7 +84,7 @@ TEST(VST3Technology, DefaultFoldersAreExactlyVST3PathWhenSet)
     for (const auto& row : rows) {
         const ScopedEnv path("VST3_PATH", row.vst3Path);
         const ScopedEnv home("HOME", row.home);
-        const TraceLines trace;
+        const testing::TraceCapture trace;
         EXPECT_EQ(Utf8(GetDefaultVST3Directories()), row.folders) << row.vst3Path.value_or("(unset)");
         if (row.trace != nullptr) {
             EXPECT_TRUE(trace.Contains(row.trace)) << row.trace;
@@ -148,7 +131,7 @@ TEST(VST3Technology, CollectionSurvivesUnreadableAndMissingFolders)
     }
     const ScopedEnv path("VST3_PATH", (tree.Root() / "locked").string() + ":" + (tree.Root() / "gone").string() + ":" +
                                           (tree.Root() / "open").string());
-    const TraceLines trace;
+    const testing::TraceCapture trace;
     const auto found = Collected(tree);
     fs::permissions(tree.Root() / "locked", fs::perms::owner_all);
     EXPECT_TRUE(trace.Contains("gone"));
@@ -186,7 +169,7 @@ TEST(VST3Technology, ResolvesTheLibraryOfThisMachineInsideABundle)
         {"Empty.vst3", "Empty.vst3", nullptr}, // refused by the loader, not here
     };
     for (const auto& row : rows) {
-        const TraceLines trace;
+        const testing::TraceCapture trace;
         const auto library = ResolveVST3ModuleLibrary(kelcore::UTF8to16((tree.Root() / row.module).string()));
         EXPECT_EQ(kelcore::UTF16to8(library), row.library.empty() ? "" : (tree.Root() / row.library).string())
             << row.module;

@@ -1,16 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kelaudiofilterhost/services/ChannelLayouts.h"
 #include "kelaudiofilterhost/vst3/ParameterChanges.h"
-#include "kelaudiofilterhost/vst3/VST3AudioFilter.h"
-#include "kelaudiofilterhost/vst3/VST3ClassID.h"
 #include "kelaudiofilterhost/vst3/VST3EventList.h"
-#include "kelaudiofilterhost/vst3/VST3PluginModule.h"
-#include "testplugins/vst3/TestVst3Ids.h"
 #include "tests/support/AllocationCounter.h"
+#include "tests/support/TestFilters.h"
+#include "tests/support/Vst3TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
 namespace kelaudiofilterhost::vst3 {
@@ -57,39 +54,12 @@ TEST(VST3HostObjectsAudioPath, FullContainersRefuseWithoutAllocating)
     EXPECT_EQ(events.TakeRefusalCount(), 3u * 6);
 }
 
-struct TempoHost : IAudioFilterHost {
-    bool GetTempoAndTimeSignature(int*, int*, int*, HostTempoRecord* record) override
-    {
-        record->tempo = 96.0;
-        record->numerator = 3;
-        record->denominator = 4;
-        return true;
-    }
-    bool GetTransportState(bool* playing, bool*, bool*) override
-    {
-        *playing = true;
-        return true;
-    }
-    void HostSpecific() override {}
-};
-
-boost::intrusive_ptr<AudioFilter> OpenTestBundle(const char* name, const kafh_testplugins_vst3::Uid& uid)
-{
-    const std::uint32_t words[] = {uid.w1, uid.w2, uid.w3, uid.w4};
-    VST3ClassID id{};
-    for (std::size_t i = 0; i < id.size(); ++i) {
-        id[i] = static_cast<std::uint8_t>(words[i / 4] >> (24 - 8 * (i % 4)));
-    }
-    const auto module = GetOrLoadModule(kelcore::UTF8to16(std::string(KAFH_TESTPLUGINS_VST3_DIR) + "/" + name + ".vst3"));
-    return module ? module->CreateAudioFilter(MakeVST3ComponentID(id)) : nullptr;
-}
-
 // Blocks longer than a piece, parameter changes queued before most of them, output changes the
 // processor reports (the Recorder's peak) piling up undelivered, and a host with tempo and transport:
 // none of the audio thread's work may allocate, through Process or through the channel maps.
 TEST(VST3AudioPath, ProcessingTestBundlesWithParameterChangesAllocatesNothing)
 {
-    TempoHost host;
+    testing::TempoHost host(96.0, 3, 4, true);
     const struct {
         const char* bundle;
         kafh_testplugins_vst3::Uid uid;
@@ -103,7 +73,7 @@ TEST(VST3AudioPath, ProcessingTestBundlesWithParameterChangesAllocatesNothing)
         outPointers.push_back(out[c].data());
     }
     for (const auto& bundle : bundles) {
-        auto filter = OpenTestBundle(bundle.bundle, bundle.uid);
+        auto filter = testing::OpenTestBundle(bundle.bundle, bundle.uid);
         ASSERT_TRUE(filter) << bundle.bundle;
         ASSERT_GT(filter->GetParameterCount(), 0) << bundle.bundle;
         filter->SetAudioFilterHost(&host);
