@@ -3,12 +3,11 @@
 // module is judged, the test signal, the stereo render and the comparison of states and outputs.
 #pragma once
 
-#include "kelaudiofilterhost/catalogue/AudioFilterDescriptorManager.h"
-#include "kelaudiofilterhost/catalogue/PluginModuleScanner.h"
 #include "kelaudiofilterhost/framework/AudioFilter.h"
 #include "kelaudiofilterhost/isolation/IsolatedRun.h"
 #include "kelaudiofilterhost/presets/PresetData.h"
 #include "kelaudiofilterhost/services/ChannelLayouts.h"
+#include "tests/support/ScanSupport.h"
 
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
@@ -121,24 +120,10 @@ inline void Judge(const Module& module, const std::string& what, const Result& r
 
 inline void ScanAlone(const PluginLocator& locator)
 {
-    boost::intrusive_ptr<PluginModuleScanner> scanner = new PluginModuleScanner({locator});
-    scanner->BeginScan();
-    while (scanner->ContinueScan()) {
-    }
-    scanner->EndScan();
+    testing::ScanInProcess({locator});
 }
 
-inline std::vector<boost::intrusive_ptr<AudioFilterDescriptor>> DescriptorsOf(const PluginLocator& locator)
-{
-    std::vector<boost::intrusive_ptr<AudioFilterDescriptor>> found;
-    const auto& manager = AudioFilterDescriptorManager::GetInstance();
-    for (auto it = manager.InfoBegin(); it != manager.InfoEnd(); ++it) {
-        if ((*it)->GetLocator() == locator) {
-            found.push_back(*it);
-        }
-    }
-    return found;
-}
+using testing::DescriptorsOf;
 
 inline constexpr const char* kComponentLine = "component: ";
 

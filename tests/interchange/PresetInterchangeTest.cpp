@@ -7,10 +7,10 @@
 #include "kelaudiofilterhost/services/File.h"
 #include "kelaudiofilterhost/vst3/VST3AudioFilter.h"
 #include "kelaudiofilterhost/vst3/VST3MemoryStream.h"
-#include "kelaudiofilterhost/vst3/VST3PluginModule.h"
 #include "testplugins/vst2/TestPluginIds.h"
-#include "testplugins/vst3/TestVst3Ids.h"
+#include "tests/services/TempTree.h"
 #include "tests/support/Vst2TestSupport.h"
+#include "tests/support/Vst3TestSupport.h"
 
 #include <public.sdk/source/vst/vstpresetfile.h>
 
@@ -20,7 +20,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 namespace kelaudiofilterhost::interchange {
 namespace {
@@ -62,13 +61,6 @@ Layout ProgramHeader(const char* fxMagic, std::int32_t id, std::int32_t count, s
 
 class PresetInterchange : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        mFolder = fs::temp_directory_path() / ("kafh-interchange-" + std::to_string(getpid()));
-        fs::create_directories(mFolder);
-    }
-    void TearDown() override { fs::remove_all(mFolder); }
-
     fs::path Write(const char* name, const Bytes& bytes)
     {
         const fs::path path = mFolder / name;
@@ -83,7 +75,8 @@ protected:
         return Bytes(text.begin(), text.end());
     }
 
-    fs::path mFolder;
+    kafhtest::TempTree mTree;
+    const fs::path& mFolder = mTree.Root();
 };
 
 TEST_F(PresetInterchange, Vst2ProgramsAndBanksMatchThePublishedLayoutBothWays)
@@ -161,18 +154,7 @@ TEST_F(PresetInterchange, FilesOfOtherPlugInsAndDamagedFilesAreRefusedWithAReaso
     EXPECT_FALSE(ExportPresetFile(*gain, mFolder / "x.txt", error));
 }
 
-KAFH_VST3_PLUGIN_CALL boost::intrusive_ptr<vst3::VST3AudioFilter> Vst3(const char* bundle, const kafh_testplugins_vst3::Uid& uid)
-{
-    const auto module = vst3::GetOrLoadModule(kelcore::UTF8to16(
-        (fs::path(KAFH_TESTPLUGINS_VST3_DIR) / (std::string(bundle) + ".vst3")).string()));
-    const std::uint32_t words[] = {uid.w1, uid.w2, uid.w3, uid.w4};
-    vst3::VST3ClassID id{};
-    for (std::size_t i = 0; i < id.size(); ++i) {
-        id[i] = static_cast<std::uint8_t>(words[i / 4] >> (24 - 8 * (i % 4)));
-    }
-    auto filter = module != nullptr ? module->CreateAudioFilter(vst3::MakeVST3ComponentID(id)) : nullptr;
-    return boost::intrusive_ptr<vst3::VST3AudioFilter>(dynamic_cast<vst3::VST3AudioFilter*>(filter.get()));
-}
+constexpr auto* Vst3 = &testing::OpenTestBundle;
 
 TEST_F(PresetInterchange, Vst3PresetFilesRoundTripAndAgreeWithTheSdk)
 {

@@ -4,6 +4,7 @@
 #include "kelaudiofilterhost/presets/PresetList.h"
 #include "kelaudiofilterhost/services/PropList.h"
 #include "kelaudiofilterhost/vst2/VSTAudioFilter.h"
+#include "tests/support/TestFilters.h"
 #include "tests/support/TraceCapture.h"
 #include "tests/support/Vst2TestSupport.h"
 
@@ -148,17 +149,7 @@ TEST(VSTAudioFilter, DescribesParametersAndAnswersPinsAndAutomation)
 
 TEST(VSTAudioFilter, GivesTimeInfoOnlyWhileRunning)
 {
-    struct Host : IAudioFilterHost {
-        bool GetTempoAndTimeSignature(int*, int*, int*, HostTempoRecord* record) override
-        {
-            record->tempo = 120.0;
-            record->numerator = 3;
-            record->denominator = 8;
-            return true;
-        }
-        bool GetTransportState(bool*, bool*, bool*) override { return false; }
-        void HostSpecific() override {}
-    } host;
+    TempoHost host(120.0, 3, 8);
     auto filter = OpenTestEffect("KafhGain", kafhtest::kGainId);
     ASSERT_TRUE(filter);
     EXPECT_EQ(filter->AudioMasterCallback(abi::audioMasterGetTime, 0, 0, nullptr, 0.0f), 0); // suspended
@@ -216,8 +207,8 @@ TEST(VSTAudioFilter, ChunkStateRoundTripsAndBadChunksAreRefused)
     ASSERT_TRUE(filter->DoPresetsUseChunkData());
     filter->SetParameter(0, 0.125f);
     filter->SetParameter(1, 0.875f);
-    kelcore::proplist::PropList stored;
-    PresetData preset(stored);
+    PresetRecord record;
+    PresetData& preset = record.preset;
     filter->SaveSettings(preset);
     EXPECT_EQ(preset.GetPresetType(), PresetData::ChunkPreset);
 
@@ -235,8 +226,8 @@ TEST(VSTAudioFilter, ChunkStateRoundTripsAndBadChunksAreRefused)
     untouched->LoadSettings(preset);
     EXPECT_EQ(untouched->GetParameter(0), before);
     // A parameter record given to a chunk filter is ignored.
-    kelcore::proplist::PropList parameters;
-    PresetData parameterPreset(parameters);
+    PresetRecord parameters;
+    PresetData& parameterPreset = parameters.preset;
     parameterPreset.SetVersion(1.0f);
     parameterPreset.SetParamList({0.5f, 0.5f});
     EXPECT_FALSE(untouched->LoadSettings(parameterPreset));

@@ -6,6 +6,8 @@
 #include "kelaudiofilterhost/framework/AudioFilterFactory.h"
 #include "kelaudiofilterhost/vst2/VSTScanContext.h"
 #include "kelaudiofilterhost/vst2/VSTTechnology.h"
+#include "tests/services/TempTree.h"
+#include "tests/support/ScanSupport.h"
 #include "tests/support/Vst2TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -60,30 +62,25 @@ TEST(VSTTechnology, CollectsModulesAndSkipsBannedOnes)
 
 TEST(VSTTechnology, TheLibrariesOfVst3BundlesAreNotCollected)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("kafh-vst3-bundle-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir / "Other.vst3/Contents/x86_64-linux");
-    std::ofstream(dir / "Other.vst3/Contents/x86_64-linux/Other.so") << "";
-    std::ofstream(dir / "Plain.so") << "";
-    const auto found = vst::CollectVSTPlugins(kelcore::filesupport::Dir(dir));
-    std::filesystem::remove_all(dir);
+    kafhtest::TempTree tree;
+    tree.File("Other.vst3/Contents/x86_64-linux/Other.so");
+    const auto plain = tree.File("Plain.so");
+    const auto found = vst::CollectVSTPlugins(kelcore::filesupport::Dir(tree.Root()));
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found.front().GetPath(), kelcore::UTF8to16((dir / "Plain.so").string()));
+    EXPECT_EQ(found.front().GetPath(), kelcore::UTF8to16(plain.string()));
 }
 
 TEST(VSTTechnology, DefaultFoldersFollowTheEnvironment)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("kafh-vstpath-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string list = dir.string() + ":/does/not/exist::" + dir.string();
+    const kafhtest::TempTree tree;
+    const std::string list = tree.Root().string() + ":/does/not/exist::" + tree.Root().string();
     ::setenv("VST_PATH", list.c_str(), 1);
     const auto folders = vst::GetDefaultVSTDirectories();
     ::unsetenv("VST_PATH");
-    std::filesystem::remove_all(dir);
     ASSERT_GE(folders.size(), 2u);
-    EXPECT_EQ(folders.front(), kelcore::UTF8to16(dir.string()));
+    EXPECT_EQ(folders.front(), kelcore::UTF8to16(tree.Root().string()));
     EXPECT_EQ(std::count(folders.begin(), folders.end(), folders.front()), 1); // listed once
     EXPECT_EQ(folders.back(), kelcore::UTF8to16(std::string(std::getenv("HOME")) + "/.vst")); // not tested
-
 }
 
 // Scans the whole test-plug-in folder; modules that cannot be described take one step and record nothing.
@@ -91,20 +88,8 @@ TEST(VSTScanContext, RecordsEveryDescribableModuleAndOneDescriptorPerEffect)
 {
     vst::RegisterVSTTechnology();
     const auto modules = vst::CollectVSTPlugins(kelcore::filesupport::Dir(TestPluginsDir()));
-    boost::intrusive_ptr<PluginModuleScanner> scanner = new PluginModuleScanner(modules);
-    std::vector<std::string> suffixes;
-    scanner->BeginScan();
-    do {
-        PluginLocator module;
-        UTF16String suffix;
-        int current = 0, total = 0;
-        if (scanner->GetCurrentProgressInfo(module, suffix, current, total) && !suffix.empty()) {
-            suffixes.push_back(kelcore::UTF16to8(suffix));
-        }
-    } while (scanner->ContinueScan());
-    scanner->EndScan();
     // Shown between steps: the first step opens the shell and describes its first effect.
-    EXPECT_EQ(suffixes, (std::vector<std::string>{" (2/3)", " (3/3)"}));
+    EXPECT_EQ(ScanInProcess(modules), (std::vector<std::string>{" (2/3)", " (3/3)"}));
 
     auto& catalogue = PluginModuleInfoManager::GetInstance();
     auto info = [&](const std::string& title) { return catalogue.FindPluginInfo({VST, TestPlugin(title)}); };
@@ -198,8 +183,8 @@ TEST(VSTPluginModule, LibrariesStayMappedForThreadsTheirEffectsLeaveBehind)
 
 TEST(VSTPluginModule, StaticallyBannedModulesAreNotDescribedUnlessSynths)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("kafh-static-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const kafhtest::TempTree tree;
+    const auto& dir = tree.Root();
     std::ofstream(dir / "static.xml") << "<pluginlist><plugin filename=\"kafhgain.so\"/>"
                                          "<plugin filename=\"KafhSynth.so\"/></pluginlist>";
     kelcore::filesupport::File list(dir / "static.xml");
@@ -212,7 +197,6 @@ TEST(VSTPluginModule, StaticallyBannedModulesAreNotDescribedUnlessSynths)
     std::ofstream(dir / "empty.xml") << "<pluginlist/>";
     kelcore::filesupport::File empty(dir / "empty.xml");
     ASSERT_TRUE(banned.LoadStaticConfiguration(empty));
-    std::filesystem::remove_all(dir);
     EXPECT_TRUE(vst::GetOrLoadModule(TestPlugin("KafhGain"))->GetPluginInfo(ids));
 }
 

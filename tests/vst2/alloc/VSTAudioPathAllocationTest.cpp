@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kelaudiofilterhost/vst2/VSTAudioFilter.h"
 #include "tests/support/AllocationCounter.h"
+#include "tests/support/TestFilters.h"
 #include "tests/support/Vst2TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,22 +11,10 @@ namespace {
 
 using namespace kelaudiofilterhost::testing;
 
-struct TempoHost : IAudioFilterHost {
-    bool GetTempoAndTimeSignature(int*, int*, int*, HostTempoRecord* record) override
-    {
-        record->tempo = 96.0;
-        record->numerator = 4;
-        record->denominator = 4;
-        return true;
-    }
-    bool GetTransportState(bool*, bool*, bool*) override { return false; }
-    void HostSpecific() override {}
-};
-
 // The effects call back into the host while processing (time info); none of it may allocate.
 TEST(VSTAudioPath, ProcessingEffectsThroughMapsAllocatesNothing)
 {
-    TempoHost host;
+    TempoHost host(96.0, 4, 4);
     struct Effect {
         const char* plugin;
         std::int32_t id;
