@@ -107,7 +107,10 @@ TEST_F(KafhCheck, EachBrokenPlugInFailsTheGroupMeantToCatchItAndTheSoundOnesPass
     EXPECT_EQ(failures["KafhCrashProcess"].size(), kAllGroups.size());
     for (const auto& [group, reason] : failures["KafhCrashProcess"]) {
         EXPECT_NE(reason.find("crashed with signal 11"), std::string::npos) << group << ": " << reason;
-        EXPECT_NE(reason.find("in processReplacing"), std::string::npos) << group << ": " << reason;
+        // In the threads group a second thread calls the plug-in too: the last call may be its.
+        if (group != "threads") {
+            EXPECT_NE(reason.find("in processReplacing"), std::string::npos) << group << ": " << reason;
+        }
     }
     for (const auto& plugin : report) {
         if (plugin.value("name", "") == "KafhSpinState") {
