@@ -27,9 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
         const std::int64_t length = midi.GetLengthInSamples();
+        const auto positions = midi.GetTempoMap().MakeTempoMap(rate);
         for (std::int64_t step = 0; step <= 8; ++step) {
-            const auto position = midi.GetTempoMap().GetPositionAtSample(length / 8 * step, rate);
-            if (position.barStartPpq > position.ppq + 1e-6 * std::max(1.0, position.ppq) || position.denominator <= 0) {
+            const auto position = positions->At(length / 8 * step);
+            if (position.barStart > position.quarters + 1e-6 * std::max(1.0, position.quarters) ||
+                position.denominator <= 0) {
                 std::abort();
             }
         }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 namespace kelaudiofilterhost {
 
@@ -92,23 +93,48 @@ std::int64_t MidiTempoMap::SecondsToSample(double seconds, double sampleRate)
     return std::llround(std::clamp(seconds * sampleRate, -kLimit, kLimit));
 }
 
-MidiTransportPosition MidiTempoMap::GetPositionAtSample(std::int64_t sample, double sampleRate) const
+std::shared_ptr<const TempoMap> MidiTempoMap::MakeTempoMap(double sampleRate) const
 {
-    MidiTransportPosition position;
-    position.seconds = sampleRate > 0.0 ? static_cast<double>(std::max<std::int64_t>(sample, 0)) / sampleRate : 0.0;
-    position.ppq = SecondsToPpq(position.seconds);
-    position.beatsPerMinute = TempoAtSeconds(position.seconds).GetBeatsPerMinute();
-
-    const auto after = std::upper_bound(
-        mSignatures.begin() + 1, mSignatures.end(), position.ppq + kPpqSlack,
-        [](double ppq, const MidiTimeSignature& signature) { return ppq < signature.ppq; });
-    const MidiTimeSignature& signature = *(after - 1);
-    position.numerator = signature.numerator;
-    position.denominator = signature.denominator;
-    const double bar = signature.GetBarLengthInQuarters();
-    position.barStartPpq =
-        signature.ppq + std::floor((position.ppq - signature.ppq) / bar + kPpqSlack) * bar;
-    return position;
+    // Tempo and signature in force from each change on, merged in time order; changes that round
+    // to the same sample leave the last word to the later one.
+    struct Change {
+        std::int64_t sample;
+        double tempo;
+        int numerator;
+        int denominator;
+    };
+    std::vector<Change> changes;
+    std::size_t t = 0;
+    std::size_t s = 0;
+    while (t < mTempos.size() || s < mSignatures.size()) {
+        const double tempoAt = t < mTempos.size() ? mTempos[t].seconds : HUGE_VAL;
+        const double signatureAt = s < mSignatures.size() ? mSignatures[s].seconds : HUGE_VAL;
+        const double seconds = std::min(tempoAt, signatureAt);
+        t += tempoAt == seconds ? 1 : 0;
+        s += signatureAt == seconds ? 1 : 0;
+        const MidiTempoChange& tempo = mTempos[t - 1 < mTempos.size() ? t - 1 : 0];
+        const MidiTimeSignature& signature = mSignatures[s - 1 < mSignatures.size() ? s - 1 : 0];
+        const Change change{SecondsToSample(seconds, sampleRate), tempo.GetBeatsPerMinute(), signature.numerator,
+                            signature.denominator};
+        if (!changes.empty() && changes.back().sample >= change.sample) {
+            changes.back() = {changes.back().sample, change.tempo, change.numerator, change.denominator};
+        } else {
+            changes.push_back(change);
+        }
+    }
+    auto map = std::make_shared<TempoMap>(sampleRate);
+    std::string error;
+    int numerator = 4;
+    int denominator = 4;
+    for (const Change& change : changes) {
+        if (map->AddChange(change.sample, change.tempo, change.numerator, change.denominator, error)) {
+            numerator = change.numerator;
+            denominator = change.denominator;
+        } else {
+            map->AddChange(change.sample, change.tempo, numerator, denominator, error);
+        }
+    }
+    return map;
 }
 
 } // namespace kelaudiofilterhost

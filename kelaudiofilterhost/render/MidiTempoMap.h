@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "kelaudiofilterhost/framework/TempoMap.h"
+
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace kelaudiofilterhost {
@@ -28,18 +31,8 @@ struct MidiTimeSignature {
     double GetBarLengthInQuarters() const { return numerator * 4.0 / denominator; }
 };
 
-/// Where the transport stands at a moment of the file, as plug-ins are told it.
-struct MidiTransportPosition {
-    double seconds = 0.0;
-    double ppq = 0.0;
-    double beatsPerMinute = 120.0;
-    int numerator = 4;
-    int denominator = 4;
-    /// The quarter-note position at which the bar holding `ppq` starts.
-    double barStartPpq = 0.0;
-};
-
 /// The tempo map of a MIDI file: tick, second and quarter-note positions converted into one another.
+/// Positions at samples come from the map MakeTempoMap makes, as everywhere else in the library.
 /// Before the first tempo and time signature the file's defaults hold: 120 bpm and 4/4.
 class MidiTempoMap {
 public:
@@ -59,8 +52,9 @@ public:
     /// Seconds on the sample grid: the nearest sample, ties away from zero.
     static std::int64_t SecondsToSample(double seconds, double sampleRate);
 
-    /// The transport at a sample position; positions before zero are taken as zero.
-    MidiTransportPosition GetPositionAtSample(std::int64_t sample, double sampleRate) const;
+    /// The same tempos and time signatures on the sample grid of a rate, as the framework's map
+    /// that tells plug-ins where they are. Signatures plug-ins cannot be told keep the one before.
+    std::shared_ptr<const TempoMap> MakeTempoMap(double sampleRate) const;
 
     bool IsSmpte() const { return mTicksPerSecond > 0.0; }
     int GetTicksPerQuarter() const { return mTicksPerQuarter; }

@@ -167,6 +167,7 @@ TEST(MidiTempoMap, GivesTempoSignatureAndBarAtSamplePositions)
     EXPECT_DOUBLE_EQ(map.GetTempoChanges()[1].seconds, 1.0);
     ASSERT_EQ(map.GetTimeSignatures().size(), 2u);
     EXPECT_DOUBLE_EQ(map.GetTimeSignatures()[1].seconds, 3.0);
+    const auto positions = map.MakeTempoMap(48000.0);
 
     struct Case {
         double seconds, ppq, bpm;
@@ -178,12 +179,12 @@ TEST(MidiTempoMap, GivesTempoSignatureAndBarAtSamplePositions)
                           Case{3.0, 4.0, 60, 6, 8, 4.0}, Case{5.5, 6.5, 60, 6, 8, 4.0},
                           Case{6.0, 7.0, 60, 6, 8, 7.0}}) {
         SCOPED_TRACE(c.seconds);
-        const auto position = map.GetPositionAtSample(static_cast<std::int64_t>(c.seconds * 48000), 48000.0);
-        EXPECT_DOUBLE_EQ(position.ppq, c.ppq);
-        EXPECT_DOUBLE_EQ(position.beatsPerMinute, c.bpm);
+        const auto position = positions->At(static_cast<std::int64_t>(c.seconds * 48000));
+        EXPECT_DOUBLE_EQ(position.quarters, c.ppq);
+        EXPECT_DOUBLE_EQ(position.tempo, c.bpm);
         EXPECT_EQ(position.numerator, c.numerator);
         EXPECT_EQ(position.denominator, c.denominator);
-        EXPECT_DOUBLE_EQ(position.barStartPpq, c.barStart);
+        EXPECT_DOUBLE_EQ(position.barStart, c.barStart);
     }
 }
 
@@ -199,7 +200,7 @@ TEST(MidiFile, TimesSmpteDivisionsInFramesAndTicks)
     ASSERT_TRUE(midi.Parse(file, 48000.0, error)) << error;
     ASSERT_EQ(midi.GetEvents().size(), 1u);
     EXPECT_EQ(midi.GetEvents()[0].sample, 72000);
-    EXPECT_DOUBLE_EQ(midi.GetTempoMap().GetPositionAtSample(72000, 48000.0).ppq, 1.5);
+    EXPECT_DOUBLE_EQ(midi.GetTempoMap().MakeTempoMap(48000.0)->At(72000).quarters, 1.5);
 }
 
 TEST(MidiFile, RefusesDamagedAndForeignFilesWithOneLineReasons)
