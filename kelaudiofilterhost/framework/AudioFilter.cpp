@@ -68,6 +68,11 @@ bool AudioFilter::QueueEvent(const AudioFilterEvent& /*event*/)
     return false;
 }
 
+bool AudioFilter::TakesEvents() const
+{
+    return false;
+}
+
 void AudioFilter::SetOfflineRendering(bool offline)
 {
     mOfflineRendering = offline;

@@ -130,6 +130,8 @@ public:
     virtual void QueueParameterChange(int index, float value, int sampleOffset);
     /// False when the filter takes no events or its queue for the block is full.
     virtual bool QueueEvent(const AudioFilterEvent& event);
+    /// Whether the filter listens to channel messages at all (instruments, MIDI-driven effects).
+    virtual bool TakesEvents() const;
     /// Rendering not bound to real time: plug-ins may then take their time (and some compute more
     /// carefully). Takes effect at the next Resume.
     virtual void SetOfflineRendering(bool offline);

@@ -62,6 +62,8 @@ public:
     void Process(float** inputs, float** outputs, int frameCount) override;
     /// MIDI events reach the effect through effProcessEvents before the block they belong to.
     bool QueueEvent(const AudioFilterEvent& event) override;
+    /// Instruments, and effects that say they can receive MIDI events.
+    bool TakesEvents() const override;
     void Suspend() override;
     void Resume() override;
     int GetParameterCount() const override;

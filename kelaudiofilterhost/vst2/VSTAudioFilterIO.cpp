@@ -336,6 +336,18 @@ bool VSTAudioFilter::QueueEvent(const AudioFilterEvent& event)
     return true;
 }
 
+bool VSTAudioFilter::TakesEvents() const
+{
+    if (mEffect == nullptr) {
+        return false;
+    }
+    if ((mEffect->flags & abi::effFlagsIsSynth) != 0) {
+        return true;
+    }
+    char what[] = "receiveVstMidiEvent";
+    return Dispatch(abi::effCanDo, 0, 0, what) > 0;
+}
+
 void VSTAudioFilter::SendQueuedEvents(int frameCount)
 {
     if (mQueuedEvents.empty()) {

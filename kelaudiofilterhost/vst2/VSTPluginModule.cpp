@@ -151,6 +151,21 @@ boost::intrusive_ptr<AudioFilter> VSTPluginModule::CreateAudioFilter(UTF16String
     return new VSTAudioFilter(canonicalID, GetPath(), effect, !mIsShell);
 }
 
+boost::intrusive_ptr<AudioFilter> VSTPluginModule::CreateInstrument(std::uint32_t uniqueID)
+{
+    abi::AEffect* effect = Instantiate(uniqueID);
+    if (effect == nullptr) {
+        KAFH_TRACE("VSTPluginModule::CreateInstrument", 5, "\"" << GetPath() << "\": the entry point returned null");
+        return {};
+    }
+    const VSTDispatcherBase gate(effect, GetPath());
+    if (!gate.HasEffectMagic() || !HasHostableChannelCounts(gate)) {
+        return {};
+    }
+    const auto id = uniqueID != 0 ? uniqueID : static_cast<std::uint32_t>(effect->uniqueID);
+    return new VSTAudioFilter(MakeComponentID(id, GetPath()), GetPath(), effect, uniqueID == 0);
+}
+
 boost::intrusive_ptr<PluginModuleInfo> VSTPluginModule::GetPluginInfo(std::vector<UTF16String>& componentIDs)
 {
     componentIDs.clear();

@@ -30,6 +30,9 @@ public:
     boost::intrusive_ptr<PluginModuleInfo> GetPluginInfo(std::vector<UTF16String>& componentIDs) override;
 
     bool IsShell() const { return mIsShell; }
+    /// An instrument the catalogue keeps without a filter: the module's own effect for unique ID 0,
+    /// else (in a shell) the effect of that ID. Its component identifier names the effect's unique ID.
+    boost::intrusive_ptr<AudioFilter> CreateInstrument(std::uint32_t uniqueID);
 
     /// Calls the entry point with the host callback after setting the current shell ID; null when the
     /// module has no entry point or the call fails.

@@ -111,6 +111,16 @@ boost::intrusive_ptr<AudioFilter> CreateVSTAudioFilter(const UTF16String& compon
     return filter;
 }
 
+boost::intrusive_ptr<AudioFilter> CreateVSTInstrument(const UTF16String& modulePath, std::uint32_t uniqueID)
+{
+    auto module = GetOrLoadModule(modulePath);
+    if (!module) {
+        KAFH_TRACE("VST", 5, "\"" << modulePath << "\": the module cannot be loaded");
+        return {};
+    }
+    return module->CreateInstrument(uniqueID);
+}
+
 void RegisterVSTTechnology()
 {
     static bool registered = false;

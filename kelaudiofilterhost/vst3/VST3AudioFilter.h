@@ -79,6 +79,8 @@ public:
     /// Notes and poly pressure go into the event list; controllers, channel pressure, pitch bend and
     /// program changes become changes of the parameters the controller's MIDI mapping names.
     bool QueueEvent(const AudioFilterEvent& event) override;
+    /// Components with an event input bus.
+    bool TakesEvents() const override { return mInputEvents != nullptr; }
     void SetOfflineRendering(bool offline) override;
     int GetTail() const override;
     void Suspend() override;
