@@ -51,6 +51,25 @@ private:
     std::size_t mPosition = 0;
 };
 
+/// Silence of a set length: what an instrument plays over.
+class SilenceSource : public AudioSource {
+public:
+    SilenceSource(int channels, double sampleRate, std::int64_t frames)
+        : mChannels(channels), mSampleRate(sampleRate), mFrames(frames)
+    {
+    }
+    int GetChannelCount() const override { return mChannels; }
+    double GetSampleRate() const override { return mSampleRate; }
+    std::int64_t GetFrameCount() const override { return mFrames; }
+    int Read(float* const* channels, int frameCount) override;
+
+private:
+    int mChannels;
+    double mSampleRate;
+    std::int64_t mFrames;
+    std::int64_t mPosition = 0;
+};
+
 /// Appends to a buffer of as many channels as it was made with.
 class BufferSink : public AudioSink {
 public:

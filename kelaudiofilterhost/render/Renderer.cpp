@@ -25,6 +25,8 @@ constexpr double kQuietSeconds = 0.1;
 constexpr double kMaximumTailSeconds = 30.0;
 // Audio moves between source, sink and the render in pieces of about this many frames.
 constexpr int kChunkFrames = 16384;
+// Events one piece of a block may carry: below the smallest event queue of the back ends.
+constexpr std::size_t kMaximumEventsPerPiece = 512;
 
 std::string Quoted(const UTF16String& text)
 {
@@ -384,19 +386,37 @@ void Renderer::ProcessBlock(std::int64_t position, float** inputs, float** outpu
             instance.filter->QueueParameterChange(parameter, value, offset);
         }
     };
+    const auto& events = mOptions.events;
     for (std::int64_t at = position; at < end;) {
         std::int64_t pieceEnd = end;
-        if (queued) {
-            mPlayer->TakePointsBefore(end, position, send);
-            mPlayer->TakeRampsAt(end - 1, frames - 1, send);
-        } else {
+        if (!queued) {
             // The points due now apply before the piece, which ends where the next one lies.
             mPlayer->TakePointsBefore(at + 1, at, send);
             mPlayer->TakeRampsAt(at, 0, send);
             pieceEnd = std::min(end, mPlayer->NextFrame());
         }
-        const auto offset = static_cast<std::size_t>(at - position);
+        // Events before the render starts arrive with its first frame.
+        std::size_t lastEvent = mNextEvent;
+        while (lastEvent < events.size() && events[lastEvent].frame < pieceEnd) {
+            if (lastEvent - mNextEvent == kMaximumEventsPerPiece && events[lastEvent].frame > at) {
+                pieceEnd = events[lastEvent].frame;
+                break;
+            }
+            ++lastEvent;
+        }
         const int count = static_cast<int>(pieceEnd - at);
+        if (queued) {
+            mPlayer->TakePointsBefore(pieceEnd, at, send);
+            mPlayer->TakeRampsAt(pieceEnd - 1, count - 1, send);
+        }
+        for (; mNextEvent < lastEvent; ++mNextEvent) {
+            AudioFilterEvent event = events[mNextEvent].event;
+            event.sampleOffset = static_cast<std::int32_t>(std::max<std::int64_t>(events[mNextEvent].frame - at, 0));
+            for (auto& instance : mInstances) {
+                instance.filter->QueueEvent(event);
+            }
+        }
+        const auto offset = static_cast<std::size_t>(at - position);
         mHost->SetPosition(at);
         for (auto& instance : mInstances) {
             const auto first = static_cast<std::size_t>(instance.firstChannel);
@@ -432,6 +452,7 @@ bool Renderer::Run(AudioSource& source, AudioSink& sink, RenderReport& report, s
         inputPointers[c] = inputs[c].data();
         outputPointers[c] = outputs[c].data();
     }
+    mNextEvent = 0;
     mPieceInputs.assign(channels, nullptr);
     mPieceOutputs.assign(channels, nullptr);
 
@@ -615,6 +636,40 @@ bool RenderBuffer(boost::intrusive_ptr<AudioFilter> filter, const AudioBuffer& i
     }
     output = std::move(sink.GetBuffer());
     return true;
+}
+
+std::vector<TimedEvent> MakeEvents(const MidiFile& midi, double sampleRate)
+{
+    std::vector<TimedEvent> events;
+    events.reserve(midi.GetEvents().size());
+    for (const auto& message : midi.GetEvents()) {
+        const auto bytes = message.GetBytes();
+        AudioFilterEvent event;
+        event.status = bytes[0];
+        event.data1 = message.GetSize() > 1 ? bytes[1] : 0;
+        event.data2 = message.GetSize() > 2 ? bytes[2] : 0;
+        events.push_back({MidiTempoMap::SecondsToSample(message.seconds, sampleRate), event});
+    }
+    // Seconds rounded to samples keep their order; the stable sort is for safety against rounding.
+    std::stable_sort(events.begin(), events.end(),
+                     [](const TimedEvent& a, const TimedEvent& b) { return a.frame < b.frame; });
+    return events;
+}
+
+void SetMidi(const MidiFile& midi, double sampleRate, RenderOptions& options)
+{
+    options.events = MakeEvents(midi, sampleRate);
+    options.tempoMap = midi.GetTempoMap().MakeTempoMap(sampleRate);
+}
+
+int SilenceSource::Read(float* const* channels, int frameCount)
+{
+    const auto count = static_cast<int>(std::clamp<std::int64_t>(mFrames - mPosition, 0, std::max(frameCount, 0)));
+    for (int c = 0; c < mChannels; ++c) {
+        std::fill_n(channels[c], count, 0.0f);
+    }
+    mPosition += count;
+    return count;
 }
 
 int BufferSource::Read(float* const* channels, int frameCount)

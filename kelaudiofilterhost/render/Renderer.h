@@ -5,6 +5,7 @@
 #include "kelaudiofilterhost/framework/TempoMap.h"
 #include "kelaudiofilterhost/render/AudioStream.h"
 #include "kelaudiofilterhost/render/Automation.h"
+#include "kelaudiofilterhost/render/MidiFile.h"
 
 #include <boost/intrusive_ptr.hpp>
 
@@ -27,6 +28,12 @@ enum class TailMode {
     Automatic,
 };
 
+/// A channel message at a frame of the render; the event's own sample offset is not used.
+struct TimedEvent {
+    std::int64_t frame = 0;
+    AudioFilterEvent event;
+};
+
 struct RenderOptions {
     int blockSize = 1024;
     /// The rate the filter is told and the output carries; 0 takes the source's.
@@ -40,6 +47,9 @@ struct RenderOptions {
     ChannelMap explicitMap;
     /// Parameter changes at frames of the input, each on its exact frame (see Renderer).
     Automation automation;
+    /// Channel messages in time order, each on its exact frame (see Renderer); for instruments, and
+    /// effects that listen to MIDI.
+    std::vector<TimedEvent> events;
     /// Positions the plug-ins see; without one they see what their back end reports by default.
     std::shared_ptr<const TempoMap> tempoMap;
     /// Tells the plug-ins the render is not bound to real time.
@@ -90,7 +100,9 @@ unsigned int MainChannelCount(const std::vector<AudioFilterBusDescription>& buse
 ///
 /// Automation reaches filters that handle parameter offsets at its frames within the block (ramps as
 /// a point at the end of every block they cover); other filters get the block cut at every point,
-/// and ramps set once per block. Every block is as long as asked or shorter, never empty.
+/// and ramps set once per block. Events go to every instance with their offsets into the piece of
+/// block they fall in; a piece holding more than a plug-in's event queue takes is cut too. Every
+/// block is as long as asked or shorter, never empty.
 class Renderer {
 public:
     Renderer();
@@ -127,9 +139,16 @@ private:
     std::vector<Instance> mInstances;
     std::unique_ptr<Host> mHost;
     std::unique_ptr<Player> mPlayer;
+    std::size_t mNextEvent = 0;
     std::vector<float*> mPieceInputs;
     std::vector<float*> mPieceOutputs;
 };
+
+/// The MIDI file's channel messages as events on the sample grid of the rate (whatever rate the file
+/// was read for), and its tempo map for the plug-ins' positions.
+void SetMidi(const MidiFile& midi, double sampleRate, RenderOptions& options);
+/// The events a file's channel messages make at the rate, in time order.
+std::vector<TimedEvent> MakeEvents(const MidiFile& midi, double sampleRate);
 
 /// Renders a file into another of the type its extension names, through the filter with its
 /// settings applied: asks the filter for the file's channel layout, keeps the sample encoding where
