@@ -4,6 +4,7 @@
 #include "kelaudiofilterhost/catalogue/BannedPluginManager.h"
 #include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
 #include "kelaudiofilterhost/services/File.h"
+#include "kelaudiofilterhost/vst2/VSTTechnology.h"
 #include "tools/kafh/Commands.h"
 #include "tools/kafh/Console.h"
 #include "tools/kafh/FilterLookup.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 #include <iostream>
 #include <optional>
 
@@ -271,6 +273,59 @@ int RunBannedCommand(Settings& settings)
     for (auto it = banned.BannedBegin(); it != banned.BannedEnd(); ++it) {
         std::cout << DisplayText(kelcore::UTF16to8(it->GetPath())) << '\n';
     }
+    return kExitOk;
+}
+
+int RunListInstrumentsCommand(Settings& settings, bool json)
+{
+    std::string error;
+    if (!settings.Load(error)) {
+        return Fail(error);
+    }
+    std::vector<ListedFilter> instruments;
+    for (const auto& filter : ListFilters()) {
+        if (filter.synth) {
+            instruments.push_back(filter);
+        }
+    }
+    // A VST 2 instrument's unique ID is known only to the instrument: open each to ask.
+    for (const auto& info : FindInstrumentModules()) {
+        const auto path = kelcore::UTF16to8(info->GetLocator().GetPath());
+        boost::intrusive_ptr<AudioFilter> filter;
+        try {
+            filter = vst::CreateVSTInstrument(info->GetLocator().GetPath());
+        } catch (const std::exception&) {
+        }
+        if (!filter) {
+            std::cerr << "kafh: warning: cannot open the instrument of module " << Quoted(path) << "\n";
+            continue;
+        }
+        instruments.push_back({kelcore::UTF16to8(filter->GetComponentID()), kelcore::UTF16to8(info->GetName()),
+                               kelcore::UTF16to8(info->GetVendor()), "", "vst2", path,
+                               PluginModuleInfoManager::GetInstance().IsPluginEnabled(info->GetLocator(), false), true});
+    }
+    if (json) {
+        JsonWriter writer(std::cout);
+        writer.BeginArray();
+        for (const auto& instrument : instruments) {
+            writer.BeginObject()
+                .Field("id", instrument.id)
+                .Field("name", instrument.name)
+                .Field("vendor", instrument.vendor)
+                .Field("technology", instrument.technology)
+                .Field("locator", instrument.locator)
+                .Field("enabled", instrument.enabled)
+                .EndObject();
+        }
+        writer.EndArray();
+        return kExitOk;
+    }
+    std::vector<std::vector<std::string>> rows{{"ID", "NAME", "VENDOR", "TECH", "ENABLED"}};
+    for (const auto& instrument : instruments) {
+        rows.push_back({instrument.id, instrument.name, instrument.vendor, instrument.technology,
+                        instrument.enabled ? "yes" : "no"});
+    }
+    PrintTable(rows);
     return kExitOk;
 }
 

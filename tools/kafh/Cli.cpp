@@ -67,6 +67,19 @@ void AddFilterSettings(CLI::App& command, FilterSettingsOptions& options)
 
 CLI::Validator NumberFrom(double low, double high, const std::string& unit);
 
+// A MIDI file to play and the tempo the plug-ins are told (render and process).
+void AddTimeline(CLI::App& command, ProcessOptions::Timeline& timeline)
+{
+    command.add_option("--midi", timeline.midi, "play this Standard MIDI File into the filter; its tempo map sets "
+                                                "the positions plug-ins see")
+        ->type_name("FILE.mid");
+    command.add_option("--tempo", timeline.tempo, "tempo told to plug-ins, instead of the MIDI file's")
+        ->type_name("BPM");
+    command.add_option("--time-signature", timeline.timeSignature,
+                       "time signature told to plug-ins, instead of the MIDI file's")
+        ->type_name("N/D");
+}
+
 // The plug-in runs in a watched child process unless --in-process is given.
 void AddIsolation(CLI::App& command, IsolationOptions& options, const std::string& timeoutText)
 {
@@ -170,6 +183,8 @@ int RunKafh(int argc, char** argv)
     auto* listCommand = app.add_subcommand("list", "list every filter kafh can create: internal filters and "
                                                    "the catalogue's plug-ins");
     listCommand->add_flag("--json", json, "print a JSON array");
+    bool instruments = false;
+    listCommand->add_flag("--instruments", instruments, "list the instruments, with the IDs kafh render takes");
 
     std::string id;
     FilterSettingsOptions filterSettings;
@@ -223,7 +238,29 @@ int RunKafh(int argc, char** argv)
                                "parameter changes at times of the input: lines of TIME PARAMETER VALUE [ramp]")
         ->type_name("FILE");
     processCommand->add_flag("-q,--quiet", process.quiet, "print nothing when all goes well");
+    AddTimeline(*processCommand, process.timeline);
     AddIsolation(*processCommand, isolation, "seconds the plug-in may go without progress before it is stopped");
+
+    InstrumentRenderOptions instrument;
+    std::string renderOutput;
+    auto* renderCommand = app.add_subcommand("render", "play a MIDI file into an instrument and write what it plays");
+    renderCommand->add_option("ID", instrument.id, "the instrument, as kafh list --instruments shows")->required();
+    renderCommand->add_option("OUT", renderOutput, "output audio file; its type comes from its extension")->required();
+    AddTimeline(*renderCommand, instrument.timeline);
+    renderCommand->add_option("--length", instrument.lengthSeconds, "seconds to render (default: the MIDI file's length)")
+        ->check(NumberFrom(0.001, 86400.0, "seconds"));
+    renderCommand->add_option("--tail", instrument.tail, "render past the end: seconds, or \"auto\" (until silent)")
+        ->type_name("SECONDS|auto");
+    renderCommand
+        ->add_option("--rate", instrument.sampleRate,
+                     "sample rate in Hz, " + FormatNumber(kMinimumSampleRate) + " to " + FormatNumber(kMaximumSampleRate))
+        ->check(NumberFrom(kMinimumSampleRate, kMaximumSampleRate, "a sample rate in Hz"))
+        ->default_val(48000);
+    renderCommand->add_option("--channels", instrument.channels, "output channels")->default_val(2);
+    renderCommand->add_option("--block", instrument.blockSize, "frames per processing block")->default_val(1024);
+    AddFilterSettings(*renderCommand, instrument.settings);
+    renderCommand->add_flag("-q,--quiet", instrument.quiet, "print nothing when all goes well");
+    AddIsolation(*renderCommand, isolation, "seconds the plug-in may go without progress before it is stopped");
 
     std::string presetFile;
     auto* presetCommand = app.add_subcommand("preset", "save a filter's settings to a file, or load them");
@@ -323,7 +360,7 @@ int RunKafh(int argc, char** argv)
         }
         if (const auto word = FirstWord(app, argc, argv); !word.empty() && app.get_subcommands().empty()) {
             return FailUsage("unknown command " + Quoted(word) +
-                             " (commands: scan, list, info, process, preset, presets, check, edit, ban, unban, banned, demo)");
+                             " (commands: scan, list, info, process, render, preset, presets, check, edit, ban, unban, banned, demo)");
         }
         std::cerr << "kafh: error: " << error.what() << "\n(see kafh --help, or kafh COMMAND --help)\n";
         return kExitUsage;
@@ -361,7 +398,12 @@ int RunKafh(int argc, char** argv)
             return RunScanCommand(settings, scan);
         }
         if (*listCommand) {
-            return RunListCommand(settings, json);
+            return instruments ? RunListInstrumentsCommand(settings, json) : RunListCommand(settings, json);
+        }
+        if (*renderCommand) {
+            instrument.output = renderOutput;
+            return RunPluginWork(settings, isolation, {instrument.id, renderOutput, true,
+                                                       [&] { return RunRenderCommand(settings, instrument); }});
         }
         if (*infoCommand) {
             return RunPluginWork(settings, isolation,

@@ -2,6 +2,8 @@
 #pragma once
 
 #include "kelaudiofilterhost/framework/AudioFilter.h"
+#include "kelaudiofilterhost/render/MidiFile.h"
+#include "kelaudiofilterhost/render/Renderer.h"
 
 #include <filesystem>
 #include <string>
@@ -24,6 +26,9 @@ int ApplyFilterSettings(kelaudiofilterhost::AudioFilter& filter, const FilterSet
                         std::string& error);
 
 int RunListCommand(Settings& settings, bool json);
+/// Every instrument with the ID kafh render takes: VST 2 from the catalogue's module records (each
+/// opened to read its unique ID), VST 3 and shell members from descriptors with the synth flag.
+int RunListInstrumentsCommand(Settings& settings, bool json);
 int RunInfoCommand(Settings& settings, const std::string& id, const FilterSettingsOptions& options, bool json);
 int RunPresetsCommand(Settings& settings, const std::string& id, bool json);
 int RunPresetSaveCommand(Settings& settings, const std::string& id, const std::filesystem::path& file,
@@ -53,6 +58,14 @@ struct ProcessOptions {
     bool quiet = false;
     /// Show a long render's progress (unless quiet); a batch shows its own.
     bool progress = true;
+    /// A Standard MIDI File played into the filter, and the positions it sees.
+    struct Timeline {
+        std::filesystem::path midi;
+        /// 0: the MIDI file's tempo map, else 120.
+        double tempo = 0.0;
+        /// "N/D"; empty: the MIDI file's, else 4/4.
+        std::string timeSignature;
+    } timeline;
 };
 
 int RunProcessCommand(Settings& settings, const ProcessOptions& options);
@@ -74,6 +87,33 @@ struct BatchOptions {
 /// would give the same output name are refused before anything starts.
 int RunBatchProcessCommand(Settings& settings, const IsolationOptions& isolation, const ProcessOptions& options,
                            const BatchOptions& batch);
+
+/// What the render command plays into an instrument.
+struct InstrumentRenderOptions {
+    std::string id;
+    std::filesystem::path output;
+    FilterSettingsOptions settings;
+    ProcessOptions::Timeline timeline;
+    int blockSize = 1024;
+    double sampleRate = 48000.0;
+    int channels = 2;
+    /// 0: the MIDI file's length.
+    double lengthSeconds = 0.0;
+    /// Empty, "auto" or a number of seconds.
+    std::string tail;
+    bool quiet = false;
+};
+
+int RunRenderCommand(Settings& settings, const InstrumentRenderOptions& options);
+
+/// The timeline's MIDI file read and its options checked, before any plug-in is loaded: kExitOk, or
+/// the exit code with a message.
+int ReadTimeline(const ProcessOptions::Timeline& timeline, kelaudiofilterhost::MidiFile& midi, std::string& error);
+/// Events and tempo map of the timeline at the rate into the render options; refuses a MIDI file for
+/// a filter that takes no events. kExitOk, or the exit code with a message.
+int ApplyTimeline(const ProcessOptions::Timeline& timeline, const kelaudiofilterhost::MidiFile& midi,
+                  const kelaudiofilterhost::AudioFilter& filter, double sampleRate,
+                  kelaudiofilterhost::render::RenderOptions& options, std::string& error);
 
 struct CheckOptions {
     std::vector<std::string> ids;

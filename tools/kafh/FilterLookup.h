@@ -2,11 +2,13 @@
 #pragma once
 
 #include "kelaudiofilterhost/catalogue/AudioFilterDescriptor.h"
+#include "kelaudiofilterhost/catalogue/PluginModuleInfo.h"
 #include "kelaudiofilterhost/framework/AudioFilter.h"
 
 #include <boost/intrusive_ptr.hpp>
 
 #include <string>
+#include <vector>
 
 namespace kafh {
 
@@ -27,8 +29,16 @@ bool IsDescriptorEnabled(const kelaudiofilterhost::AudioFilterDescriptor& descri
 
 /// A new filter of the ID through the library's creation entry; null with a message naming the
 /// filter (and its module) when it is unknown, disabled or cannot be created. The descriptor found
-/// is handed out when asked for.
+/// is handed out when asked for; only callers that do not ask get VST 2 instruments (CreateInstrument).
 FilterPtr CreateFilter(const std::string& id, std::string& error, DescriptorPtr* found = nullptr);
+
+/// VST 2 instruments: the catalogue keeps them as modules without filters (shells excepted).
+std::vector<boost::intrusive_ptr<kelaudiofilterhost::PluginModuleInfo>> FindInstrumentModules();
+
+/// The VST 2 instrument of a module record an ID names: "2:UNIQUEID NAME" as kafh list --instruments
+/// shows, the same without "2:", or the module's name or file title. Null with a message when it cannot be created;
+/// null with no message when the ID names no such module.
+FilterPtr CreateInstrument(const std::string& id, std::string& error);
 
 /// The channel count of the first main bus (of the first bus when none is marked main).
 unsigned int MainChannelCount(const std::vector<kelaudiofilterhost::AudioFilterBusDescription>& buses);

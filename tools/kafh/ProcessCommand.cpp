@@ -138,6 +138,10 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
     if (const int status = ReadSettings(options, render, automationLines); status != kExitOk) {
         return status;
     }
+    MidiFile midi;
+    if (const int status = ReadTimeline(options.timeline, midi, error); status != kExitOk) {
+        return status == kExitUsage ? FailUsage(error) : Fail(error);
+    }
     if (!settings.Load(error)) {
         return Fail(error);
     }
@@ -165,6 +169,10 @@ int RunProcessCommand(Settings& settings, const ProcessOptions& options)
     Progress progress("rendering", !options.quiet && options.progress && seconds >= kProgressFromSeconds);
     const auto label = options.input.filename().string();
     render.progress = [&progress, &label](double fraction) { progress.Fraction(fraction, label); };
+    if (const int status = ApplyTimeline(options.timeline, midi, *filter, render.sampleRate, render, error);
+        status != kExitOk) {
+        return status == kExitUsage ? FailUsage(error) : Fail(error);
+    }
     if (!options.automation.empty() &&
         !render.automation.Resolve(automationLines, *filter, render.sampleRate, error)) {
         return Fail("automation " + Quoted(options.automation.string()) + ", " + error);
