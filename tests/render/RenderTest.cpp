@@ -112,21 +112,21 @@ Recording ReadVst3Recorder(const AudioFilter& filter)
     std::memcpy(log.get(), parts.component.data(), sizeof *log);
     for (std::uint32_t b = 0; b < std::min<std::uint32_t>(log->processCount, vst3fixture::kRecorderMaxBlocks); ++b) {
         const auto& block = log->blocks[b];
-        record.blocks.push_back(block.numSamples);
-        record.quarters.push_back(block.projectTimeMusic);
-        record.barStarts.push_back(block.barPositionMusic);
-        record.tempos.push_back(block.tempo);
+        record.blocks.push_back(+block.numSamples);
+        record.quarters.push_back(+block.projectTimeMusic);
+        record.barStarts.push_back(+block.barPositionMusic);
+        record.tempos.push_back(+block.tempo);
     }
     for (std::uint32_t p = 0; p < std::min<std::uint32_t>(log->pointCount, vst3fixture::kRecorderMaxPoints); ++p) {
         const auto& point = log->points[p];
         // Parameters A and B have IDs 1 and 2.
         record.changes.emplace_back(point.projectTimeSamples + point.sampleOffset, static_cast<int>(point.paramId) - 1,
-                                    point.value);
+                                    +point.value);
     }
     for (std::uint32_t e = 0; e < std::min<std::uint32_t>(log->eventCount, vst3fixture::kRecorderMaxEvents); ++e) {
         const auto& event = log->events[e];
         // As MIDI status bytes on channel 0, as the VST 2 recorder reports them.
-        record.events.emplace_back(event.frame, event.type == 0 ? 0x90 : event.type == 1 ? 0x80 : -1, event.pitch);
+        record.events.emplace_back(+event.frame, event.type == 0 ? 0x90 : event.type == 1 ? 0x80 : -1, +event.pitch);
     }
     record.processLevel = log->processMode;
     return record;
