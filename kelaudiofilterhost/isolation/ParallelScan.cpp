@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cmath>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -30,6 +31,25 @@ namespace kelaudiofilterhost::isolation {
 using namespace internal;
 
 namespace {
+
+/// Bytes of a module: its file, or every file of a bundle; 0 when it cannot be read.
+std::uintmax_t ModuleSize(const std::filesystem::path& path)
+{
+    std::error_code status;
+    if (!std::filesystem::is_directory(path, status)) {
+        const auto size = std::filesystem::file_size(path, status);
+        return status ? 0 : size;
+    }
+    std::uintmax_t total = 0;
+    for (std::filesystem::recursive_directory_iterator it(path, status), end; !status && it != end; it.increment(status)) {
+        if (it->is_regular_file(status)) {
+            const auto size = it->file_size(status);
+            total += status ? 0 : size;
+            status.clear();
+        }
+    }
+    return total;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -104,7 +124,22 @@ public:
             jobs = std::max(1u, std::thread::hardware_concurrency());
         }
         mChildren.resize(std::min<std::size_t>(jobs, std::max<std::size_t>(modules.size(), 1)));
-        for (std::size_t i = 0; i < modules.size(); ++i) {
+        std::vector<std::size_t> order(modules.size());
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            order[i] = i;
+        }
+        // With several children, the biggest modules (often the slowest to describe: they carry their
+        // own data) start first, so that no child is left alone with one at the end. Results still
+        // reach the catalogue in the order given.
+        if (mChildren.size() > 1) {
+            std::vector<std::uintmax_t> sizes(modules.size());
+            for (std::size_t i = 0; i < sizes.size(); ++i) {
+                sizes[i] = ModuleSize(kelcore::filesupport::ToPath(modules[i].GetPath()));
+            }
+            std::stable_sort(order.begin(), order.end(),
+                             [&](std::size_t a, std::size_t b) { return sizes[a] > sizes[b]; });
+        }
+        for (const std::size_t i : order) {
             mPending.push_back({i, false});
         }
         mJob.timeout = std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(options.timeoutSeconds * 1000.0)));
