@@ -4,6 +4,8 @@
 // tiny blocks cost a render through the internal gain (16 frames against 4096).
 #if defined(KAFH_EXECUTABLE) && defined(KAFH_TESTPLUGINS_VST2_DIR)
 
+#include "bench/KafhBenchSupport.h"
+
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
 
@@ -18,51 +20,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-extern char** environ;
-
 namespace {
 
-constexpr int kRate = 48000;
-
-int Kafh(const std::vector<std::string>& arguments)
-{
-    std::vector<char*> argv{const_cast<char*>(KAFH_EXECUTABLE)};
-    for (const auto& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, KAFH_EXECUTABLE, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (spawned != 0 || waitpid(pid, &status, 0) != pid) {
-        return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool WriteStereo(const std::filesystem::path& path, int seconds)
-{
-    SF_INFO info{0, kRate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr) {
-        return false;
-    }
-    std::vector<float> block(2 * kRate);
-    bool written = true;
-    for (int second = 0; second < seconds && written; ++second) {
-        for (int i = 0; i < kRate; ++i) {
-            const double t = second + static_cast<double>(i) / kRate;
-            block[2 * static_cast<std::size_t>(i)] = static_cast<float>(0.5 * std::sin(2.0 * M_PI * 220.0 * t));
-            block[2 * static_cast<std::size_t>(i) + 1] = static_cast<float>(0.5 * std::sin(2.0 * M_PI * 330.0 * t));
-        }
-        written = sf_writef_float(file, block.data(), kRate) == kRate;
-    }
-    return sf_close(file) == 0 && written;
-}
+using kafhbench::kRate;
 
 // A settings folder with KafhGain catalogued, the inputs and the automation, made once.
 class Setup {
@@ -82,8 +42,8 @@ public:
         for (int i = 0; i < 1000; ++i) {
             points << (i * kRate * 60 / 1000 + 7) << "s Gain " << (i % 7) * 25 << (i % 2 == 1 ? " ramp" : "") << "\n";
         }
-        mReady = points.good() && WriteStereo(Path("minute.wav"), 60) && WriteStereo(Path("half.wav"), 30) &&
-                 Kafh({"--config", Config(), "scan", "--dir", (mFolder / "plugins").string()}) == 0;
+        mReady = points.good() && kafhbench::WriteSwellingChord(Path("minute.wav"), 60) && kafhbench::WriteSwellingChord(Path("half.wav"), 30) &&
+                 kafhbench::RunKafh({"--config", Config(), "scan", "--dir", (mFolder / "plugins").string()}) == 0;
     }
     ~Setup()
     {
@@ -120,7 +80,7 @@ void Run(benchmark::State& state, std::vector<std::string> arguments)
     arguments.insert(arguments.begin(), {"--config", setup.Config(), "process"});
     arguments.emplace_back("--quiet");
     for (auto _ : state) {
-        if (Kafh(arguments) != 0) {
+        if (kafhbench::RunKafh(arguments) != 0) {
             state.SkipWithError("kafh process failed");
             return;
         }

@@ -3,6 +3,8 @@
 // plug-in in a watched child process (the default) against in kafh's own process.
 #ifdef KAFH_EXECUTABLE
 
+#include "bench/KafhBenchSupport.h"
+
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
 
@@ -16,34 +18,10 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-extern char** environ;
-
 namespace {
 
 constexpr const char* kModule = "/usr/lib/vst/ZamCompX2-vst.so";
-constexpr int kRate = 48000;
 constexpr int kSeconds = 600;
-
-// Exit status of kafh with these arguments; its output goes nowhere.
-int RunKafh(const std::vector<std::string>& arguments)
-{
-    std::vector<char*> argv{const_cast<char*>(KAFH_EXECUTABLE)};
-    for (const auto& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, KAFH_EXECUTABLE, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (spawned != 0 || waitpid(pid, &status, 0) != pid) {
-        return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // A settings folder with the module catalogued and the input file, made once for both sides.
 class RenderSetup {
@@ -57,7 +35,7 @@ public:
         mFolder = pattern;
         std::filesystem::create_directories(mFolder / "plugins");
         std::filesystem::create_symlink(kModule, mFolder / "plugins" / std::filesystem::path(kModule).filename());
-        if (RunKafh({"--config", Config(), "scan", "--dir", (mFolder / "plugins").string()}) != 0 || !WriteInput()) {
+        if (kafhbench::RunKafh({"--config", Config(), "scan", "--dir", (mFolder / "plugins").string()}) != 0 || !WriteInput()) {
             return;
         }
         mReady = true;
@@ -78,28 +56,7 @@ public:
     std::string Output() const { return (mFolder / "out.wav").string(); }
 
 private:
-    // A chord with a slow swell, so the compressor works all the way through.
-    bool WriteInput() const
-    {
-        SF_INFO info{0, kRate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-        SNDFILE* file = sf_open(Input().c_str(), SFM_WRITE, &info);
-        if (file == nullptr) {
-            return false;
-        }
-        std::vector<float> block(2 * kRate);
-        bool written = true;
-        for (int second = 0; second < kSeconds && written; ++second) {
-            for (int i = 0; i < kRate; ++i) {
-                const double t = second + static_cast<double>(i) / kRate;
-                const double level = 0.4 + 0.35 * std::sin(2.0 * M_PI * t / 7.0);
-                block[2 * static_cast<std::size_t>(i)] = static_cast<float>(level * std::sin(2.0 * M_PI * 220.0 * t));
-                block[2 * static_cast<std::size_t>(i) + 1] =
-                    static_cast<float>(level * std::sin(2.0 * M_PI * 277.2 * t));
-            }
-            written = sf_writef_float(file, block.data(), kRate) == kRate;
-        }
-        return sf_close(file) == 0 && written;
-    }
+    bool WriteInput() const { return kafhbench::WriteSwellingChord(Input(), kSeconds); }
 
     std::filesystem::path mFolder;
     bool mReady = false;
@@ -124,7 +81,7 @@ void Render(benchmark::State& state, bool inProcess)
         arguments.emplace_back("--in-process");
     }
     for (auto _ : state) {
-        if (RunKafh(arguments) != 0) {
+        if (kafhbench::RunKafh(arguments) != 0) {
             state.SkipWithError("kafh process failed");
             return;
         }
