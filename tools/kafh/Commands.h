@@ -115,6 +115,9 @@ int ApplyTimeline(const ProcessOptions::Timeline& timeline, const kelaudiofilter
                   const kelaudiofilterhost::AudioFilter& filter, double sampleRate,
                   kelaudiofilterhost::render::RenderOptions& options, std::string& error);
 
+/// --tail: empty for none, "auto", or seconds above 0 up to 3600. False with a message otherwise.
+bool ParseTail(const std::string& text, kelaudiofilterhost::render::RenderOptions& options, std::string& error);
+
 struct CheckOptions {
     std::vector<std::string> ids;
     bool all = false;

@@ -37,28 +37,6 @@ bool ParseInteger(std::string_view text, int& value)
     return result.ec == std::errc() && result.ptr == text.data() + text.size();
 }
 
-bool ParseTail(const std::string& text, RenderOptions& options, std::string& error)
-{
-    if (text.empty()) {
-        options.tailMode = TailMode::None;
-        return true;
-    }
-    if (text == "auto") {
-        options.tailMode = TailMode::Automatic;
-        return true;
-    }
-    double seconds = 0.0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), seconds);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(seconds) ||
-        !(seconds > 0.0) || seconds > 3600.0) {
-        error = "--tail " + Quoted(text) + ": expected \"auto\" or seconds above 0, up to 3600";
-        return false;
-    }
-    options.tailMode = TailMode::Fixed;
-    options.tailSeconds = seconds;
-    return true;
-}
-
 // "FILTERCH=FILECH,...", channels counted from 0.
 bool ParseMap(const std::string& text, RenderOptions& options, std::string& error)
 {
@@ -114,6 +92,28 @@ int ReadSettings(const ProcessOptions& options, RenderOptions& render,
 }
 
 } // namespace
+
+bool ParseTail(const std::string& text, kelaudiofilterhost::render::RenderOptions& options, std::string& error)
+{
+    if (text.empty()) {
+        options.tailMode = TailMode::None;
+        return true;
+    }
+    if (text == "auto") {
+        options.tailMode = TailMode::Automatic;
+        return true;
+    }
+    double seconds = 0.0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(seconds) ||
+        !(seconds > 0.0) || seconds > 3600.0) {
+        error = "--tail " + Quoted(text) + ": expected \"auto\" or seconds above 0, up to 3600";
+        return false;
+    }
+    options.tailMode = TailMode::Fixed;
+    options.tailSeconds = seconds;
+    return true;
+}
 
 int CheckProcessSettings(const ProcessOptions& options)
 {

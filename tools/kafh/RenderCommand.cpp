@@ -28,12 +28,6 @@ constexpr double kProgressFromSeconds = 30.0;
 // A file's tempo map would place the note events; a sample rate is needed for reading, not kept.
 constexpr double kReadingRate = 48000.0;
 
-bool ParseNumber(std::string_view text, double& value)
-{
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    return result.ec == std::errc() && result.ptr == text.data() + text.size() && std::isfinite(value);
-}
-
 bool ParseSignature(const std::string& text, int& numerator, int& denominator)
 {
     const auto slash = text.find('/');
@@ -46,23 +40,6 @@ bool ParseSignature(const std::string& text, int& numerator, int& denominator)
     };
     return parse(std::string_view(text).substr(0, slash), numerator) &&
            parse(std::string_view(text).substr(slash + 1), denominator);
-}
-
-bool ParseTail(const std::string& text, RenderOptions& options, std::string& error)
-{
-    double seconds = 0.0;
-    if (text.empty()) {
-        options.tailMode = TailMode::None;
-    } else if (text == "auto") {
-        options.tailMode = TailMode::Automatic;
-    } else if (ParseNumber(text, seconds) && seconds > 0.0 && seconds <= 3600.0) {
-        options.tailMode = TailMode::Fixed;
-        options.tailSeconds = seconds;
-    } else {
-        error = "--tail " + Quoted(text) + ": expected \"auto\" or seconds above 0, up to 3600";
-        return false;
-    }
-    return true;
 }
 
 } // namespace
