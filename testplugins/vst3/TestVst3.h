@@ -574,39 +574,10 @@ public:
         CopyText(info->name, entry->name);
         return kResultOk;
     }
-    tresult PLUGIN_API getClassInfo2(int32 index, PClassInfo2* info) override
-    {
-        const ClassEntry* entry = At(index);
-        if (entry == nullptr || info == nullptr) {
-            return kInvalidArgument;
-        }
-        *info = {};
-        ToTUID(*entry->cid, info->cid);
-        info->cardinality = PClassInfo::kManyInstances;
-        CopyText(info->category, entry->category);
-        CopyText(info->name, entry->name);
-        CopyText(info->subCategories, entry->subCategories);
-        CopyText(info->vendor, kVendor);
-        CopyText(info->version, "1.0.0");
-        CopyText(info->sdkVersion, kVstVersionString);
-        return kResultOk;
-    }
+    tresult PLUGIN_API getClassInfo2(int32 index, PClassInfo2* info) override { return FillClassInfo(index, info); }
     tresult PLUGIN_API getClassInfoUnicode(int32 index, PClassInfoW* info) override
     {
-        const ClassEntry* entry = At(index);
-        if (entry == nullptr || info == nullptr) {
-            return kInvalidArgument;
-        }
-        *info = {};
-        ToTUID(*entry->cid, info->cid);
-        info->cardinality = PClassInfo::kManyInstances;
-        CopyText(info->category, entry->category);
-        CopyText(info->name, entry->name);
-        CopyText(info->subCategories, entry->subCategories);
-        CopyText(info->vendor, kVendor);
-        CopyText(info->version, "1.0.0");
-        CopyText(info->sdkVersion, kVstVersionString);
-        return kResultOk;
+        return FillClassInfo(index, info);
     }
     tresult PLUGIN_API setHostContext(FUnknown* /*context*/) override { return kResultOk; }
 
@@ -628,6 +599,26 @@ public:
     }
 
 private:
+    // The 8-bit and the 16-bit second-generation class infos carry the same texts.
+    template <class Info>
+    tresult FillClassInfo(int32 index, Info* info) const
+    {
+        const ClassEntry* entry = At(index);
+        if (entry == nullptr || info == nullptr) {
+            return kInvalidArgument;
+        }
+        *info = {};
+        ToTUID(*entry->cid, info->cid);
+        info->cardinality = PClassInfo::kManyInstances;
+        CopyText(info->category, entry->category);
+        CopyText(info->name, entry->name);
+        CopyText(info->subCategories, entry->subCategories);
+        CopyText(info->vendor, kVendor);
+        CopyText(info->version, "1.0.0");
+        CopyText(info->sdkVersion, kVstVersionString);
+        return kResultOk;
+    }
+
     const ClassEntry* At(int32 index) const
     {
         return index >= 0 && static_cast<std::size_t>(index) < mClasses.size() ? &mClasses[static_cast<std::size_t>(index)]
