@@ -4,9 +4,12 @@
 #pragma once
 
 #include "kelaudiofilterhost/framework/AudioFilter.h"
+#include "kelaudiofilterhost/framework/AudioFilterFactory.h"
 #include "kelaudiofilterhost/isolation/IsolatedRun.h"
 #include "kelaudiofilterhost/presets/PresetData.h"
 #include "kelaudiofilterhost/services/ChannelLayouts.h"
+#include "kelaudiofilterhost/services/PluginCallTrail.h"
+#include "kelaudiofilterhost/services/PropList.h"
 #include "tests/support/ScanSupport.h"
 
 #include <gtest/gtest-spi.h>
@@ -218,5 +221,101 @@ inline std::string StateDifference(const PresetData& saved, const PresetData& ag
     }
     return text.str();
 }
+
+// Restores the saved state into a fresh instance, which must take it, save it again unchanged and render
+// the original's output: bitwise for a deterministic effect. One that is not (random modulation,
+// threads) is held, when bounded, to its own spread: the original may differ from a restored instance
+// only as much as two restored instances differ from each other. Compare sees the restored instance first.
+inline void CheckRestore(const UTF16String& id, const PresetData& saved, const std::vector<float>& original, int blocks,
+                         std::ostream& report, bool bounded, const std::function<void(AudioFilter&)>& compare = {})
+{
+    kelcore::trail::SetStep("restore");
+    auto restore = [&] {
+        auto instance = utility::CreateAudioFilter(id);
+        EXPECT_TRUE(instance && instance->LoadSettings(saved)) << "the saved state is refused";
+        return instance;
+    };
+    auto restored = restore();
+    ASSERT_TRUE(restored);
+    if (compare) {
+        compare(*restored);
+    }
+    kelcore::proplist::PropList againList;
+    PresetData again(againList);
+    restored->SaveSettings(again);
+    EXPECT_TRUE(again == saved) << "the restored instance saves another state: " << StateDifference(saved, again);
+
+    kelcore::trail::SetStep("process restored");
+    const auto second = Render(*restored, blocks);
+    ASSERT_EQ(second.size(), original.size());
+    if (second != original) {
+        auto twin = restore();
+        ASSERT_TRUE(twin);
+        const double spread = RmsDifference(second, Render(*twin, blocks));
+        const double difference = RmsDifference(original, second);
+        report << "not bitwise equal: difference " << difference << ", spread between restored instances " << spread
+               << '\n';
+        EXPECT_GT(spread, 0.0) << "restored instances agree with each other, not with the original";
+        if (bounded) {
+            EXPECT_LE(difference, 2.0 * spread)
+                << "a restored instance differs from the original more than its own spread";
+        }
+    }
+    kelcore::trail::SetStep("release");
+}
+
+// Renders and checks that the output is finite and, when the effect passes signal, not silent.
+inline std::vector<float> RenderChecked(AudioFilter& filter, int blocks, bool passesSignal)
+{
+    kelcore::trail::SetStep("process");
+    auto samples = Render(filter, blocks);
+    EXPECT_TRUE(std::all_of(samples.begin(), samples.end(), [](float s) { return std::isfinite(s); }))
+        << "non-finite output";
+    if (passesSignal) {
+        EXPECT_GT(RmsDifference(samples, std::vector<float>(samples.size())), 0.0) << "silent output";
+    }
+    return samples;
+}
+
+// A technology's suite: every module scanned once per process, each in its own child so that nothing
+// of a plug-in is loaded here; then every component the scans report run through the case.
+template <typename Suite>
+class ThirdPartySuite : public ::testing::Test {
+protected:
+    struct Scanned {
+        Module module;
+        Result result;
+    };
+    using Case = void (*)(const Module&, const UTF16String&, std::ostream&);
+
+    static void ScanEach(const std::vector<Module>& modules, void (*scan)(const Module&, std::ostream&))
+    {
+        Initialize();
+        for (const auto& module : modules) {
+            sScanned.push_back({module, RunCase([&](std::ostream& report) { scan(module, report); }, kScanTimeout)});
+        }
+    }
+    static void TearDownTestSuite() { sScanned.clear(); }
+
+    // Returns how many components ran.
+    static std::size_t RunEachComponent(Case body)
+    {
+        std::size_t components = 0;
+        for (const auto& [module, scan] : sScanned) {
+            for (const auto& id : ComponentsIn(scan.payload)) {
+                ++components;
+                const auto result =
+                    RunCase([&](std::ostream& report) { body(module, id, report); }, kEffectTimeout);
+                Judge(module, kelcore::UTF16to8(id), result);
+                if (!result.payload.empty() && result.Completed()) {
+                    std::cout << "[ NOTE     ] " << module.path << ": " << result.payload;
+                }
+            }
+        }
+        return components;
+    }
+
+    static inline std::vector<Scanned> sScanned;
+};
 
 } // namespace kelaudiofilterhost::integration

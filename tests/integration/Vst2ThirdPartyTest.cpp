@@ -8,10 +8,7 @@
 #include "ThirdPartyCase.h"
 
 #include "kelaudiofilterhost/catalogue/PluginModuleInfoManager.h"
-#include "kelaudiofilterhost/framework/AudioFilterFactory.h"
 #include "kelaudiofilterhost/services/File.h"
-#include "kelaudiofilterhost/services/PluginCallTrail.h"
-#include "kelaudiofilterhost/services/PropList.h"
 #include "kelaudiofilterhost/vst2/VSTAudioFilter.h"
 #include "kelaudiofilterhost/vst2/VSTPluginModule.h"
 #include "kelaudiofilterhost/vst2/VSTTechnology.h"
@@ -127,72 +124,19 @@ void EffectCase(const Module& module, const UTF16String& id, std::ostream& repor
     // The original takes its own saved state back, so that it holds exactly what was saved, rounded
     // as the plug-in stores it.
     ASSERT_TRUE(filter->LoadSettings(saved));
-
-    kelcore::trail::SetStep("process");
-    const auto original = Render(*filter);
-    for (float sample : original) {
-        ASSERT_TRUE(std::isfinite(sample)) << "non-finite output";
-    }
-    if (filter->GetNumberOfOutputChannels() > 0) { // without outputs the channels it reads are silenced
-        EXPECT_GT(RmsDifference(original, std::vector<float>(original.size())), 0.0) << "silent output";
-    }
-
-    kelcore::trail::SetStep("restore");
-    auto restore = [&] {
-        auto instance = utility::CreateAudioFilter(id);
-        EXPECT_TRUE(instance && instance->LoadSettings(saved)) << "the saved state is refused";
-        return instance;
-    };
-    auto restored = restore();
-    ASSERT_TRUE(restored);
-    kelcore::proplist::PropList againList;
-    PresetData again(againList);
-    restored->SaveSettings(again);
-    EXPECT_TRUE(again == saved) << "the restored instance saves another state: " << StateDifference(saved, again);
-
-    kelcore::trail::SetStep("process restored");
-    const auto second = Render(*restored);
-    ASSERT_EQ(second.size(), original.size());
-    if (second == original) {
-        return;
-    }
-    // Bitwise for a deterministic effect. One that is not (random modulation, threads) is held to
-    // its own spread: the original may differ from a restored instance only as much as two restored
-    // instances differ from each other.
-    auto twin = restore();
-    ASSERT_TRUE(twin);
-    const auto third = Render(*twin);
-    const double spread = RmsDifference(second, third);
-    const double difference = RmsDifference(original, second);
-    report << "not bitwise equal: difference " << difference << ", spread between restored instances " << spread
-           << '\n';
-    EXPECT_GT(spread, 0.0) << "restored instances agree with each other, not with the original";
-    EXPECT_LE(difference, 2.0 * spread) << "a restored instance differs from the original more than its own spread";
+    // Without outputs the channels it reads are silenced.
+    const auto original = RenderChecked(*filter, kBlocks, filter->GetNumberOfOutputChannels() > 0);
+    CheckRestore(id, saved, original, kBlocks, report, true);
 }
 
-class Vst2ThirdParty : public ::testing::Test {
+class Vst2ThirdParty : public ThirdPartySuite<Vst2ThirdParty> {
 protected:
-    struct Scanned {
-        Module module;
-        Result result;
-    };
-
-    // Scanned once per process; each module in its own child, so nothing of a plug-in is loaded here.
     static void SetUpTestSuite()
     {
         vst::RegisterVSTTechnology();
-        Initialize();
-        for (const auto& module : ModulesToTry()) {
-            sScanned.push_back({module, RunCase([&](std::ostream& report) { ScanCase(module, report); },
-                                                kScanTimeout)});
-        }
+        ScanEach(ModulesToTry(), ScanCase);
     }
-    static void TearDownTestSuite() { sScanned.clear(); }
-
-    static std::vector<Scanned> sScanned;
 };
-
-std::vector<Vst2ThirdParty::Scanned> Vst2ThirdParty::sScanned;
 
 TEST_F(Vst2ThirdParty, ScanRecordsWhatEachModuleIs)
 {
@@ -213,16 +157,7 @@ TEST_F(Vst2ThirdParty, ScanRecordsWhatEachModuleIs)
 
 TEST_F(Vst2ThirdParty, EveryEffectProcessesChangesAndRestoresItsState)
 {
-    std::size_t effects = 0;
-    for (const auto& [module, scan] : sScanned) {
-        for (const auto& id : ComponentsIn(scan.payload)) {
-            ++effects;
-            const auto result = RunCase([&](std::ostream& report) { EffectCase(module, id, report); },
-                                        kEffectTimeout);
-            Judge(module, kelcore::UTF16to8(id), result);
-        }
-    }
-    EXPECT_GT(effects, 20u);
+    EXPECT_GT(RunEachComponent(EffectCase), 20u);
 }
 
 } // namespace

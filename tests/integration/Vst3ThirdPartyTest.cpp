@@ -5,9 +5,6 @@
 // installs must pass; anything else installed is only reported, as for VST 2.
 #include "ThirdPartyCase.h"
 
-#include "kelaudiofilterhost/framework/AudioFilterFactory.h"
-#include "kelaudiofilterhost/services/PluginCallTrail.h"
-#include "kelaudiofilterhost/services/PropList.h"
 #include "kelaudiofilterhost/vst3/VST3ClassID.h"
 #include "kelaudiofilterhost/vst3/VST3PluginGate.h"
 #include "kelaudiofilterhost/vst3/VST3PluginModule.h"
@@ -97,17 +94,10 @@ void ClassCase(const Module& module, const UTF16String& id, std::ostream& report
         EXPECT_TRUE(ReadsBack(*filter, i, filter->GetParameter(i), value));
     }
 
-    kelcore::trail::SetStep("process");
     const int blocks = kSeconds * kBlocks;
-    const auto original = Render(*filter, blocks);
-    for (float sample : original) {
-        ASSERT_TRUE(std::isfinite(sample)) << "non-finite output";
-    }
     // Without inputs or outputs the mapped channels are silenced; an effect with both passes signal.
-    const bool passesSignal = filter->GetNumberOfInputChannels() > 0 && filter->GetNumberOfOutputChannels() > 0;
-    if (passesSignal) {
-        EXPECT_GT(RmsDifference(original, std::vector<float>(original.size())), 0.0) << "silent output";
-    }
+    const auto original = RenderChecked(
+        *filter, blocks, filter->GetNumberOfInputChannels() > 0 && filter->GetNumberOfOutputChannels() > 0);
     EXPECT_GE(filter->GetInitialDelay(), 0);
     EXPECT_GE(filter->GetTail(), 0);
 
@@ -125,89 +115,39 @@ void ClassCase(const Module& module, const UTF16String& id, std::ostream& report
         EXPECT_FALSE(defaults == saved) << "the saved state is that of a fresh instance";
     }
 
-    kelcore::trail::SetStep("restore");
-    auto restore = [&] {
-        auto instance = utility::CreateAudioFilter(id);
-        EXPECT_TRUE(instance && instance->LoadSettings(saved)) << "the saved state is refused";
-        return instance;
-    };
-    auto restored = restore();
-    ASSERT_TRUE(restored);
     // The processor may settle a value otherwise than the controller did (linked switches) without
-    // telling it, so the controllers are compared once both have taken the saved state.
+    // telling it, so the controllers are compared once both have taken the saved state. An effect whose
+    // output two fresh instances with equal settings do not reproduce is judged by its state alone.
     ASSERT_TRUE(filter->LoadSettings(saved));
-    for (int i = 0; i < filter->GetParameterCount(); ++i) {
-        EXPECT_EQ(restored->GetParameter(i), filter->GetParameter(i)) << "parameter " << i;
-    }
-    kelcore::proplist::PropList againList;
-    PresetData again(againList);
-    restored->SaveSettings(again);
-    EXPECT_TRUE(again == saved) << "the restored instance saves another state: " << StateDifference(saved, again);
-
-    kelcore::trail::SetStep("process restored");
-    const auto second = Render(*restored, blocks);
-    ASSERT_EQ(second.size(), original.size());
-    if (second != original) {
-        // An effect whose output two fresh instances with equal settings do not reproduce (random
-        // modulation, threads) is judged by its state alone, checked above.
-        auto twin = restore();
-        ASSERT_TRUE(twin);
-        const double spread = RmsDifference(second, Render(*twin, blocks));
-        report << "not bitwise equal: difference " << RmsDifference(original, second)
-               << ", spread between restored instances " << spread << '\n';
-        EXPECT_GT(spread, 0.0) << "restored instances agree with each other, not with the original";
-    }
-
-    kelcore::trail::SetStep("release");
+    CheckRestore(id, saved, original, blocks, report, false, [&](AudioFilter& restored) {
+        for (int i = 0; i < filter->GetParameterCount(); ++i) {
+            EXPECT_EQ(restored.GetParameter(i), filter->GetParameter(i)) << "parameter " << i;
+        }
+    });
     filter.reset();
-    restored.reset();
 }
 
-class Vst3ThirdParty : public ::testing::Test {
+class Vst3ThirdParty : public ThirdPartySuite<Vst3ThirdParty> {
 protected:
-    struct Scanned {
-        Module module;
-        Result result;
-    };
-
-    // Scanned once per process; each module in its own child, so nothing of a plug-in is loaded here.
     static void SetUpTestSuite()
     {
         vst3::RegisterVST3Technology();
-        Initialize();
-        for (const auto& module : ModulesToTry()) {
-            sScanned.push_back({module, RunCase([&](std::ostream& report) { ScanCase(module, report); },
-                                                kScanTimeout)});
-        }
+        ScanEach(ModulesToTry(), ScanCase);
     }
-    static void TearDownTestSuite() { sScanned.clear(); }
-
     void SetUp() override
     {
         if (sScanned.empty()) {
             GTEST_SKIP() << "no VST 3 modules installed";
         }
     }
-
-    static std::vector<Scanned> sScanned;
 };
-
-std::vector<Vst3ThirdParty::Scanned> Vst3ThirdParty::sScanned;
 
 TEST_F(Vst3ThirdParty, EveryAudioClassProcessesChangesAndRestoresItsState)
 {
-    std::size_t classes = 0;
     for (const auto& [module, scan] : sScanned) {
         Judge(module, "scan", scan);
-        for (const auto& id : ComponentsIn(scan.payload)) {
-            ++classes;
-            const auto result = RunCase([&](std::ostream& report) { ClassCase(module, id, report); }, kEffectTimeout);
-            Judge(module, kelcore::UTF16to8(id), result);
-            if (!result.payload.empty() && result.Completed()) {
-                std::cout << "[ NOTE     ] " << module.path << ": " << result.payload;
-            }
-        }
     }
+    const auto classes = RunEachComponent(ClassCase);
     std::cout << "[ NOTE     ] " << sScanned.size() << " modules, " << classes << " audio classes\n";
 }
 

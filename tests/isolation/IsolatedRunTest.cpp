@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The same misbehaviours through both ways of isolating work: a forked child, and a job of the helper.
+#include "kelaudiofilterhost/isolation/IsolatedJob.h"
 #include "kelaudiofilterhost/isolation/IsolatedRun.h"
 #include "kelaudiofilterhost/isolation/IsolatedSuite.h"
+#include "kelaudiofilterhost/services/Config.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <stdexcept>
 #include <thread>
 #include <unistd.h>
@@ -15,98 +21,148 @@ using namespace std::chrono_literals;
 
 namespace {
 
-Result RunIsolated(const Work& work, std::chrono::milliseconds timeout = 5s)
-{
-    return RunForked(work, Options{timeout});
-}
+// What the test helper's jobs of the same names do.
+const std::map<std::string, Work> kWorks{
+    {"fail",
+     [](std::string& payload) {
+         payload = "no such parameter";
+         return false;
+     }},
+    {"crash",
+     [](std::string& payload) {
+         payload = "half an answer";
+         kelcore::trail::SetStep("process");
+         kelcore::trail::EnterCall("/plugins/Broken.so", "processReplacing");
+         std::signal(SIGSEGV, SIG_DFL); // a sanitizer's handler would turn it into an abort
+         std::raise(SIGSEGV);
+         return true;
+     }},
+    {"exit", [](std::string&) -> bool { std::exit(3); }},
+    {"spin",
+     [](std::string&) {
+         kelcore::trail::SetStep("save");
+         kelcore::trail::EnterCall("/plugins/Spin.so", "effGetChunk");
+         if (fork() == 0) {
+             for (;;) {
+                 pause(); // holds what it inherited until killed
+             }
+         }
+         for (;;) {
+             pause();
+         }
+         return true;
+     }},
+};
+
+using Runner = std::function<Result(const std::string& name, Options options)>;
+
+const std::map<std::string, Runner> kRunners{
+    {"forked", [](const std::string& name, Options options) { return RunForked(kWorks.at(name), options); }},
+    {"job",
+     [](const std::string& name, Options options) {
+         JobOptions job;
+         job.timeout = options.timeout;
+         job.stallTimeout = options.stallTimeout;
+         job.helper = KAFH_ISOLATION_TEST_HELPER;
+         return RunJob(name, {}, job);
+     }},
+};
 
 } // namespace
 
-TEST(IsolatedRun, AnswersComeBackWholeAndDefinedFailuresAreNotFaults)
+TEST(Isolated, FailuresCrashesExitsAndHangsAreNamedWithTheStepAndTheCall)
 {
-    const std::string big(1 << 20, 'x'); // far more than a pipe holds
-    const auto completed = RunIsolated([&](std::string& payload) {
-        payload = big;
-        return true;
-    });
-    EXPECT_EQ(completed.outcome, Outcome::Completed) << completed.Describe();
-    EXPECT_EQ(completed.payload, big);
+    for (const auto& [how, run] : kRunners) {
+        SCOPED_TRACE(how);
+        const auto failed = run("fail", Options{5s});
+        EXPECT_EQ(failed.outcome, Outcome::Failed);
+        EXPECT_EQ(failed.payload, "no such parameter");
+        EXPECT_FALSE(failed.IsPluginFault());
 
-    const auto failed = RunIsolated([](std::string& payload) {
-        payload = "no such parameter";
-        return false;
-    });
-    EXPECT_EQ(failed.outcome, Outcome::Failed);
-    EXPECT_EQ(failed.payload, "no such parameter");
-    EXPECT_FALSE(failed.IsPluginFault());
+        const auto crashed = run("crash", Options{5s});
+        EXPECT_EQ(crashed.outcome, Outcome::Crashed);
+        EXPECT_EQ(crashed.signal, SIGSEGV);
+        EXPECT_TRUE(crashed.IsPluginFault());
+        EXPECT_EQ(crashed.payload, "") << "an answer cut short is never taken";
+        EXPECT_NE(crashed.Describe().find("crashed with signal 11"), std::string::npos) << crashed.Describe();
+        EXPECT_NE(crashed.Describe().find("at step \"process\", in processReplacing of \"/plugins/Broken.so\""),
+                  std::string::npos)
+            << crashed.Describe();
 
-    const auto threw = RunIsolated([](std::string&) -> bool { throw std::runtime_error("bad chunk"); });
-    EXPECT_EQ(threw.outcome, Outcome::Failed);
-    EXPECT_NE(threw.payload.find("bad chunk"), std::string::npos);
+        const auto exited = run("exit", Options{5s});
+        EXPECT_EQ(exited.outcome, Outcome::Lost);
+        EXPECT_EQ(exited.exitCode, 3);
+
+        // A hang is cut at the timeout, and so is the process the plug-in started beside it, which
+        // inherited this pipe's write end.
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        const auto hung = run("spin", Options{300ms});
+        close(fds[1]);
+        EXPECT_EQ(hung.outcome, Outcome::TimedOut);
+        EXPECT_GE(hung.seconds, 0.3);
+        EXPECT_LT(hung.seconds, 3.0);
+        EXPECT_NE(hung.Describe().find("at step \"save\", in effGetChunk of \"/plugins/Spin.so\""),
+                  std::string::npos)
+            << hung.Describe();
+        char byte = 0;
+        EXPECT_EQ(read(fds[0], &byte, 1), 0) << "the plug-in's own process was killed with the child";
+        close(fds[0]);
+
+        Options stalling{0ms};
+        stalling.stallTimeout = 300ms;
+        const auto stuck = run("spin", stalling);
+        EXPECT_EQ(stuck.outcome, Outcome::TimedOut);
+        EXPECT_TRUE(stuck.stalled);
+        EXPECT_LT(stuck.seconds, 3.0);
+        EXPECT_NE(stuck.Describe().find("made no progress"), std::string::npos) << stuck.Describe();
+    }
 }
 
-TEST(IsolatedRun, CrashesExitsAndHangsAreNamedWithTheStepAndTheCall)
+TEST(Isolated, AnswersComeBackWholeWithTheCallersContext)
 {
-    const auto crashed = RunIsolated([](std::string& payload) {
-        payload = "half an answer";
-        kelcore::trail::SetStep("process");
-        kelcore::trail::EnterCall("/plugins/Broken.so", "processReplacing");
-        std::signal(SIGSEGV, SIG_DFL); // a sanitizer's handler would turn it into an abort
-        std::raise(SIGSEGV);
-        return true;
-    });
-    EXPECT_EQ(crashed.outcome, Outcome::Crashed);
-    EXPECT_EQ(crashed.signal, SIGSEGV);
-    EXPECT_TRUE(crashed.IsPluginFault());
-    EXPECT_EQ(crashed.payload, "") << "an answer cut short is never taken";
-    EXPECT_NE(crashed.Describe().find("crashed with signal 11"), std::string::npos) << crashed.Describe();
-    EXPECT_NE(crashed.Describe().find("at step \"process\", in processReplacing of \"/plugins/Broken.so\""),
-              std::string::npos)
-        << crashed.Describe();
+    const std::string big(1 << 20, 'x'); // far more than a pipe holds
+    const auto forked = RunForked(
+        [&](std::string& payload) {
+            payload = big;
+            return true;
+        },
+        Options{5s});
+    EXPECT_EQ(forked.outcome, Outcome::Completed) << forked.Describe();
+    EXPECT_TRUE(forked.payload == big) << forked.payload.size() << " bytes";
 
-    const auto exited = RunIsolated([](std::string&) -> bool { std::exit(3); });
-    EXPECT_EQ(exited.outcome, Outcome::Lost);
-    EXPECT_EQ(exited.exitCode, 3);
-    const auto vanished = RunIsolated([](std::string& payload) -> bool {
-        payload = "no end mark follows";
-        _exit(0);
-    });
+    const auto threw = RunForked([](std::string&) -> bool { throw std::runtime_error("bad chunk"); }, Options{5s});
+    EXPECT_EQ(threw.outcome, Outcome::Failed);
+    EXPECT_NE(threw.payload.find("bad chunk"), std::string::npos);
+
+    const auto vanished = RunForked(
+        [](std::string& payload) -> bool {
+            payload = "no end mark follows";
+            _exit(0);
+        },
+        Options{5s});
     EXPECT_EQ(vanished.outcome, Outcome::Lost) << "a clean exit without an answer is no answer";
     EXPECT_EQ(vanished.payload, "");
 
-    // A hang is cut at the timeout, and so is whatever the plug-in started beside it.
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const auto hung = RunIsolated(
-        [&](std::string&) {
-            kelcore::trail::SetStep("save");
-            kelcore::trail::EnterCall("/plugins/Spin.so", "effGetChunk");
-            if (fork() == 0) {
-                close(fds[0]);
-                for (;;) {
-                    pause(); // holds the pipe's write end until killed
-                }
-            }
-            for (;;) {
-                pause();
-            }
-            return true;
-        },
-        300ms);
-    close(fds[1]);
-    EXPECT_EQ(hung.outcome, Outcome::TimedOut);
-    EXPECT_GE(hung.seconds, 0.3);
-    EXPECT_LT(hung.seconds, 3.0);
-    EXPECT_NE(hung.Describe().find("in effGetChunk of \"/plugins/Spin.so\""), std::string::npos) << hung.Describe();
-    char byte = 0;
-    EXPECT_EQ(read(fds[0], &byte, 1), 0) << "the plug-in's own process was killed with the child";
-    close(fds[0]);
+    kelcore::config::SetClientName(u"job-test");
+    JobOptions options;
+    options.helper = KAFH_ISOLATION_TEST_HELPER;
+    const auto job = RunJob("echo", {"0123456789abcdef", "65536"}, options);
+    EXPECT_EQ(job.outcome, Outcome::Completed) << job.Describe();
+    std::string expected = "job-test\n";
+    for (int i = 0; i < 65536; ++i) {
+        expected += "0123456789abcdef";
+    }
+    EXPECT_TRUE(job.payload == expected) << job.payload.size() << " bytes";
+
+    const auto unknown = RunJob("no-such-job", {}, options);
+    EXPECT_EQ(unknown.outcome, Outcome::Failed);
+    EXPECT_NE(unknown.payload.find("no job \"no-such-job\""), std::string::npos) << unknown.payload;
 }
 
-TEST(IsolatedRun, LongWorkThatMovesOnIsOnlyStoppedWhenItStalls)
+TEST(IsolatedRun, LongWorkThatMovesOnIsNotStopped)
 {
-    Options options;
-    options.timeout = std::chrono::milliseconds(0);
+    Options options{0ms};
     options.stallTimeout = 800ms; // generous: the machine may be loaded
     const auto steady = RunForked(
         [](std::string&) {
@@ -118,22 +174,30 @@ TEST(IsolatedRun, LongWorkThatMovesOnIsOnlyStoppedWhenItStalls)
         },
         options);
     EXPECT_EQ(steady.outcome, Outcome::Completed) << steady.Describe();
+}
 
-    const auto stuck = RunForked(
-        [](std::string&) {
-            kelcore::trail::SetStep("process");
-            kelcore::trail::Beat();
-            kelcore::trail::EnterCall("/plugins/Slow.so", "effGetChunk");
-            for (;;) {
-                pause();
-            }
-            return true;
-        },
-        options);
-    EXPECT_EQ(stuck.outcome, Outcome::TimedOut);
-    EXPECT_TRUE(stuck.stalled);
-    EXPECT_LT(stuck.seconds, 3.0);
-    EXPECT_NE(stuck.Describe().find("made no progress"), std::string::npos) << stuck.Describe();
+TEST(IsolatedJob, TheHelperIsFoundBesideTheSharedLibraryOrThroughTheVariable)
+{
+    JobOptions options;
+    options.helper = "/nonexistent/kafh-isolate";
+    const auto missing = RunJob("echo", {"x", "1"}, options);
+    EXPECT_EQ(missing.outcome, Outcome::NotStarted);
+    EXPECT_FALSE(missing.IsPluginFault());
+    EXPECT_NE(missing.detail.find("/nonexistent/kafh-isolate"), std::string::npos) << missing.detail;
+
+    ASSERT_EQ(setenv(kHelperEnvironmentVariable, KAFH_ISOLATION_TEST_HELPER, 1), 0);
+    EXPECT_EQ(FindHelper(), KAFH_ISOLATION_TEST_HELPER);
+    const auto named = RunJob("echo", {"x", "2"}, JobOptions{});
+    unsetenv(kHelperEnvironmentVariable);
+    EXPECT_EQ(named.outcome, Outcome::Completed) << named.Describe();
+    EXPECT_EQ(named.payload.substr(named.payload.size() - 2), "xx");
+    // This test program links the library statically and has no helper beside it.
+    EXPECT_EQ(FindHelper(), "");
+
+    options.helper = KAFH_ISOLATION_TEST_HELPER;
+    const auto found = RunJob("find-helper", {}, options);
+    ASSERT_EQ(found.outcome, Outcome::Completed) << found.Describe();
+    EXPECT_EQ(std::filesystem::path(found.payload), std::filesystem::path(KAFH_ISOLATE_HELPER_BUILT));
 }
 
 TEST(IsolatedSuite, PartsRunSideBySideAndAFaultEndsOnlyItsOwn)
