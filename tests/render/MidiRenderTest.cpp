@@ -4,11 +4,10 @@
 #include "kelaudiofilterhost/render/Renderer.h"
 #include "kelaudiofilterhost/vst2/VSTPluginModule.h"
 #include "kelaudiofilterhost/vst2/VSTTechnology.h"
-#include "kelaudiofilterhost/vst3/VST3AudioFilter.h"
-#include "kelaudiofilterhost/vst3/VST3PluginModule.h"
 #include "testplugins/vst2/TestPluginIds.h"
 #include "testplugins/vst3/TestVst3Ids.h"
 #include "tests/support/Vst2TestSupport.h"
+#include "tests/support/Vst3TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -83,15 +82,7 @@ float Expected(std::int64_t frame)
 
 boost::intrusive_ptr<AudioFilter> MultiSynth()
 {
-    const auto path = std::string(KAFH_TESTPLUGINS_VST3_DIR) + "/KafhVst3Multi.vst3";
-    const auto module = vst3::GetOrLoadModule(kelcore::UTF8to16(path));
-    const auto& uid = kafh_testplugins_vst3::kMultiSynth;
-    const std::uint32_t words[] = {uid.w1, uid.w2, uid.w3, uid.w4};
-    vst3::VST3ClassID id{};
-    for (std::size_t i = 0; i < id.size(); ++i) {
-        id[i] = static_cast<std::uint8_t>(words[i / 4] >> (24 - 8 * (i % 4)));
-    }
-    return module ? module->CreateAudioFilter(vst3::MakeVST3ComponentID(id)) : nullptr;
+    return testing::OpenTestBundle("KafhVst3Multi", kafh_testplugins_vst3::kMultiSynth);
 }
 
 TEST(MidiRender, NotesOfATwoTrackFileStartOnTheirSamplesAcrossTempoChanges)

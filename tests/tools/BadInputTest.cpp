@@ -17,16 +17,9 @@ struct BadCase {
 
 class KafhBadInput : public KafhTest {
 public:
-    void Check(const BadCase& bad, bool withConfig = true)
+    void Check(const BadCase& bad, bool withConfig = true) const
     {
-        const auto result = Kafh(bad.arguments, 60.0, withConfig);
-        SCOPED_TRACE(result.err);
-        EXPECT_EQ(result.exitCode, bad.exitCode);
-        EXPECT_EQ(result.err.rfind("kafh: error: ", 0), 0u);
-        EXPECT_NE(result.err.substr(0, result.err.find('\n')).find(bad.names), std::string::npos) << bad.names;
-        // One line; usage errors (exit code 2) add a second one pointing at the help.
-        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), bad.exitCode);
-        EXPECT_TRUE(result.out.empty()) << result.out;
+        ExpectRefused(bad.arguments, bad.exitCode, bad.names, withConfig);
     }
 };
 
@@ -205,9 +198,7 @@ TEST_F(KafhBadInput, CorruptSettingsFilesAreRefusedAndKept)
 
     // A catalogue whose stored count is negative is read as holding no modules; its records too
     // survive in a copy before the first save.
-    const auto plugins = mFolder / "plugins";
-    std::filesystem::create_directories(plugins);
-    std::filesystem::copy_file(std::filesystem::path(KAFH_TESTPLUGINS_VST2_DIR) / "KafhGain.so", plugins / "KafhGain.so");
+    const auto plugins = CopyPlugins(KAFH_TESTPLUGINS_VST2_DIR, {"KafhGain.so"});
     ASSERT_EQ(Kafh({"scan", "--dir", plugins.string()}).exitCode, 0);
     auto text = ReadText(catalogue);
     const std::string count = R"(key="num_plugin_infos" type="int32" data="1")";

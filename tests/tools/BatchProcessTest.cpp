@@ -50,10 +50,7 @@ TEST_F(KafhBatch, AFileThatFailsIsReportedAndTheOthersAreRendered)
 
 TEST_F(KafhBatch, EachCrashIsReportedOnItsOwnLineAndLeavesNoFile)
 {
-    const auto plugins = mFolder / "plugins";
-    std::filesystem::create_directories(plugins);
-    std::filesystem::copy_file(std::filesystem::path(KAFH_TESTPLUGINS_VST2_HOSTILE_DIR) / "KafhCrashProcess.so",
-                               plugins / "KafhCrashProcess.so");
+    const auto plugins = CopyPlugins(KAFH_TESTPLUGINS_VST2_HOSTILE_DIR, {"KafhCrashProcess.so"});
     ASSERT_EQ(Kafh({"scan", "--dir", plugins.string()}).exitCode, 0);
     const auto out = mFolder / "out";
     const auto result =

@@ -40,13 +40,9 @@ public:
     void SetUp() override
     {
         KafhTest::SetUp();
-        const auto plugins = mFolder / "plugins";
-        std::filesystem::create_directories(plugins);
-        const std::filesystem::path hostile = KAFH_TESTPLUGINS_VST2_HOSTILE_DIR;
-        for (const auto* file : {"KafhLatencyLiar.so", "KafhOverread.so", "KafhForgetful.so", "KafhNanAtMax.so",
-                                 "KafhSpinState.so", "KafhCrashProcess.so"}) {
-            std::filesystem::copy_file(hostile / file, plugins / file);
-        }
+        const auto plugins = CopyPlugins(KAFH_TESTPLUGINS_VST2_HOSTILE_DIR,
+                                         {"KafhLatencyLiar.so", "KafhOverread.so", "KafhForgetful.so",
+                                          "KafhNanAtMax.so", "KafhSpinState.so", "KafhCrashProcess.so"});
         std::vector<std::string> scan{"scan", "--dir", plugins.string(), "--dir", KAFH_TESTPLUGINS_VST2_DIR};
 #ifdef KAFH_TESTPLUGINS_VST3_DIR
         scan.insert(scan.end(), {"--dir", KAFH_TESTPLUGINS_VST3_DIR});

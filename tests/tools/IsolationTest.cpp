@@ -24,17 +24,9 @@ public:
     void SetUp() override
     {
         KafhTest::SetUp();
-        const auto plugins = mFolder / "plugins";
-        std::filesystem::create_directories(plugins);
         std::filesystem::create_directories(mFolder / "out");
-        const std::filesystem::path hostile = KAFH_TESTPLUGINS_VST2_HOSTILE_DIR;
-        const std::filesystem::path sound = KAFH_TESTPLUGINS_VST2_DIR;
-        for (const auto* file : {"KafhCrashProcess.so", "KafhOverrun.so", "KafhSpinState.so"}) {
-            std::filesystem::copy_file(hostile / file, plugins / file);
-        }
-        for (const auto* file : {"KafhGain.so", "KafhChunk.so"}) {
-            std::filesystem::copy_file(sound / file, plugins / file);
-        }
+        CopyPlugins(KAFH_TESTPLUGINS_VST2_HOSTILE_DIR, {"KafhCrashProcess.so", "KafhOverrun.so", "KafhSpinState.so"});
+        const auto plugins = CopyPlugins(KAFH_TESTPLUGINS_VST2_DIR, {"KafhGain.so", "KafhChunk.so"});
         const auto scan = Kafh({"scan", "--dir", plugins.string(), "--timeout", "20"});
         ASSERT_EQ(scan.exitCode, 0) << scan.err;
         ASSERT_TRUE(WriteAudio(mFolder / "in.wav", TestSignal(2, 48000), 48000));

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -38,6 +39,44 @@ inline std::string ReadText(const std::filesystem::path& path)
 inline void WriteText(const std::filesystem::path& path, const std::string& text)
 {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+using Channels = std::vector<std::vector<float>>;
+
+/// 24-bit FLAC for a .flac path, floating-point WAV otherwise.
+inline bool WriteAudio(const std::filesystem::path& path, const Channels& channels, int rate)
+{
+    const bool flac = path.extension() == ".flac";
+    SF_INFO info{0, rate, static_cast<int>(channels.size()),
+                 flac ? SF_FORMAT_FLAC | SF_FORMAT_PCM_24 : SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    const auto frames = static_cast<sf_count_t>(channels.front().size());
+    std::vector<float> interleaved(channels.front().size() * channels.size());
+    for (std::size_t i = 0; i < interleaved.size(); ++i) {
+        interleaved[i] = channels[i % channels.size()][i / channels.size()];
+    }
+    const bool written = file != nullptr && sf_writef_float(file, interleaved.data(), frames) == frames;
+    sf_close(file);
+    return written;
+}
+
+/// Empty channels when the file cannot be read.
+inline Channels ReadAudio(const std::filesystem::path& path)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) {
+        return {};
+    }
+    const auto count = static_cast<std::size_t>(info.channels);
+    std::vector<float> interleaved(static_cast<std::size_t>(info.frames) * count);
+    sf_readf_float(file, interleaved.data(), info.frames);
+    sf_close(file);
+    Channels channels(count, std::vector<float>(static_cast<std::size_t>(info.frames)));
+    for (std::size_t i = 0; i < interleaved.size(); ++i) {
+        channels[i % count][i / count] = interleaved[i];
+    }
+    return channels;
 }
 
 /// A fresh folder per test, removed afterwards; kafh runs with its settings inside it.
@@ -82,6 +121,45 @@ public:
         return result;
     }
 
+    /// Writes the signal as IN, processes it through the filter and reads OUT back; empty when kafh failed.
+    Channels Process(const Channels& signal, std::vector<std::string> options, const std::string& id,
+                     const std::string& inName = "in.wav", const std::string& outName = "out.wav") const
+    {
+        const auto in = mFolder / inName;
+        const auto out = mFolder / outName;
+        std::filesystem::remove(out);
+        EXPECT_TRUE(WriteAudio(in, signal, 44100));
+        options.insert(options.begin(), {"process", id, in.string(), out.string()});
+        const auto result = Kafh(options);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        return ReadAudio(out);
+    }
+
+    /// Copies FILES of FROM into <folder>/plugins, to scan only them; returns that folder.
+    std::filesystem::path CopyPlugins(const std::filesystem::path& from, std::initializer_list<const char*> files) const
+    {
+        const auto plugins = mFolder / "plugins";
+        std::filesystem::create_directories(plugins);
+        for (const auto* file : files) {
+            std::filesystem::copy_file(from / file, plugins / file);
+        }
+        return plugins;
+    }
+
+    /// ARGUMENTS fail with EXIT code and one line (two for usage errors) naming NAMES, and print nothing.
+    void ExpectRefused(const std::vector<std::string>& arguments, int exitCode, const std::string& names,
+                       bool withConfig = true) const
+    {
+        const auto result = Kafh(arguments, 60.0, withConfig);
+        SCOPED_TRACE(result.err);
+        EXPECT_EQ(result.exitCode, exitCode);
+        EXPECT_EQ(result.err.rfind("kafh: error: ", 0), 0u);
+        EXPECT_NE(result.err.substr(0, result.err.find('\n')).find(names), std::string::npos) << names;
+        // Usage errors (exit code 2) add a second line pointing at the help.
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), exitCode);
+        EXPECT_TRUE(result.out.empty()) << result.out;
+    }
+
     /// One shell word.
     static std::string Quote(const std::filesystem::path& text)
     {
@@ -113,44 +191,6 @@ public:
     }
 };
 
-using Channels = std::vector<std::vector<float>>;
-
-/// 24-bit FLAC for a .flac path, floating-point WAV otherwise.
-inline bool WriteAudio(const std::filesystem::path& path, const Channels& channels, int rate)
-{
-    const bool flac = path.extension() == ".flac";
-    SF_INFO info{0, rate, static_cast<int>(channels.size()),
-                 flac ? SF_FORMAT_FLAC | SF_FORMAT_PCM_24 : SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    const auto frames = static_cast<sf_count_t>(channels.front().size());
-    std::vector<float> interleaved(channels.front().size() * channels.size());
-    for (std::size_t i = 0; i < interleaved.size(); ++i) {
-        interleaved[i] = channels[i % channels.size()][i / channels.size()];
-    }
-    const bool written = file != nullptr && sf_writef_float(file, interleaved.data(), frames) == frames;
-    sf_close(file);
-    return written;
-}
-
-/// Empty channels when the file cannot be read.
-inline Channels ReadAudio(const std::filesystem::path& path)
-{
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) {
-        return {};
-    }
-    const auto count = static_cast<std::size_t>(info.channels);
-    std::vector<float> interleaved(static_cast<std::size_t>(info.frames) * count);
-    sf_readf_float(file, interleaved.data(), info.frames);
-    sf_close(file);
-    Channels channels(count, std::vector<float>(static_cast<std::size_t>(info.frames)));
-    for (std::size_t i = 0; i < interleaved.size(); ++i) {
-        channels[i % count][i / count] = interleaved[i];
-    }
-    return channels;
-}
-
 /// A different, deterministic signal per channel, within +-0.5.
 inline Channels TestSignal(int channels, int frames)
 {
@@ -163,6 +203,18 @@ inline Channels TestSignal(int channels, int frames)
         }
     }
     return signal;
+}
+
+/// Every sample of OUT is IN's times the channel's gain, and no frame is added or lost.
+inline void ExpectScaled(const Channels& in, const Channels& out, const std::vector<float>& gains)
+{
+    ASSERT_EQ(out.size(), in.size());
+    for (std::size_t c = 0; c < in.size(); ++c) {
+        ASSERT_EQ(out[c].size(), in[c].size()) << "channel " << c;
+        for (std::size_t i = 0; i < in[c].size(); ++i) {
+            ASSERT_FLOAT_EQ(out[c][i], in[c][i] * gains[c]) << "channel " << c << " frame " << i;
+        }
+    }
 }
 
 /// How many entries a folder holds, for checking that nothing (no temporary file) was left.

@@ -13,33 +13,7 @@ namespace {
 
 constexpr int kRate = 44100;
 
-class KafhProcess : public KafhScannedTest {
-public:
-    /// Writes the signal as IN, processes it and reads OUT back; empty when kafh failed.
-    Channels Process(const Channels& signal, std::vector<std::string> options, const std::string& id,
-                     const std::string& inName = "in.wav", const std::string& outName = "out.wav")
-    {
-        const auto in = mFolder / inName;
-        const auto out = mFolder / outName;
-        std::filesystem::remove(out);
-        EXPECT_TRUE(WriteAudio(in, signal, kRate));
-        options.insert(options.begin(), {"process", id, in.string(), out.string()});
-        const auto result = Kafh(options);
-        EXPECT_EQ(result.exitCode, 0) << result.err;
-        return ReadAudio(out);
-    }
-};
-
-void ExpectScaled(const Channels& in, const Channels& out, const std::vector<float>& gains)
-{
-    ASSERT_EQ(out.size(), in.size());
-    for (std::size_t c = 0; c < in.size(); ++c) {
-        ASSERT_EQ(out[c].size(), in[c].size()) << "channel " << c;
-        for (std::size_t i = 0; i < in[c].size(); ++i) {
-            ASSERT_FLOAT_EQ(out[c][i], in[c][i] * gains[c]) << "channel " << c << " frame " << i;
-        }
-    }
-}
+using KafhProcess = KafhScannedTest;
 
 TEST_F(KafhProcess, GainPluginScalesEverySampleAndKeepsTheLength)
 {

@@ -57,22 +57,15 @@ TEST_F(KafhRender, BadMidiInputGivesOneLineAndNoOutput)
     WriteText(text, "not MIDI at all\n");
     const auto out = (mFolder / "out.wav").string();
     const std::string synth = "KafhSynth";
-    const struct {
-        std::vector<std::string> arguments;
-        std::string names;
-    } cases[] = {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"render", synth, out, "--midi", cut}, "cut.mid"},
         {{"render", synth, out, "--midi", text}, "text.mid"},
         {{"render", synth, out}, "--midi"},
         {{"render", synth, out, "--midi", song, "--time-signature", "3/5"}, "--time-signature"},
         {{"process", "KafhGain", in, out, "--midi", song}, "takes no MIDI events"},
     };
-    for (const auto& bad : cases) {
-        const auto result = Kafh(bad.arguments);
-        SCOPED_TRACE(result.err);
-        EXPECT_EQ(result.exitCode, 2);
-        EXPECT_EQ(result.err.rfind("kafh: error: ", 0), 0u);
-        EXPECT_NE(result.err.substr(0, result.err.find('\n')).find(bad.names), std::string::npos) << bad.names;
+    for (const auto& [arguments, names] : cases) {
+        ExpectRefused(arguments, 2, names);
         EXPECT_FALSE(std::filesystem::exists(out));
     }
     // An effect that listens to MIDI takes the file.

@@ -107,10 +107,7 @@ TEST_F(KafhScan, ParallelScanGivesTheCatalogueAndBannedSetOfASerialOne)
 
 TEST_F(KafhScan, TheScanAfterAKilledOneNamesTheModuleItWasTrying)
 {
-    const auto plugins = mFolder / "plugins";
-    std::filesystem::create_directories(plugins);
-    std::filesystem::copy_file(std::filesystem::path(KAFH_TESTPLUGINS_VST2_HOSTILE_DIR) / "KafhHangOnLoad.so",
-                               plugins / "KafhHangOnLoad.so");
+    const auto plugins = CopyPlugins(KAFH_TESTPLUGINS_VST2_HOSTILE_DIR, {"KafhHangOnLoad.so"});
     const auto hang = (plugins / "KafhHangOnLoad.so").string();
     // Killed (SIGKILL) while the module hangs.
     const auto killed = Kafh({"scan", "--dir", plugins.string(), "--timeout", "60"}, 1.5);
@@ -125,11 +122,7 @@ TEST_F(KafhScan, TheScanAfterAKilledOneNamesTheModuleItWasTrying)
 
 TEST_F(KafhScan, BanUnbanRescanAndRemovedFilesKeepTheCatalogueInStep)
 {
-    const auto plugins = mFolder / "plugins";
-    std::filesystem::create_directories(plugins);
-    for (const char* name : {"KafhGain.so", "KafhLatency.so"}) {
-        std::filesystem::copy_file(std::filesystem::path(KAFH_TESTPLUGINS_VST2_DIR) / name, plugins / name);
-    }
+    const auto plugins = CopyPlugins(KAFH_TESTPLUGINS_VST2_DIR, {"KafhGain.so", "KafhLatency.so"});
     const auto gain = (plugins / "KafhGain.so").string();
     ASSERT_EQ(Kafh({"scan", "--dir", plugins.string()}).exitCode, 0);
 

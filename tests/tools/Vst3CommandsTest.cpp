@@ -5,7 +5,6 @@
 namespace kafhtest {
 namespace {
 
-constexpr int kRate = 44100;
 constexpr const char* kGainId = "3:4147664b 0 0 1";
 
 class KafhVst3 : public KafhTest {
@@ -16,31 +15,7 @@ public:
         const auto result = Kafh({"scan", "--tech", "vst3", "--dir", KAFH_TESTPLUGINS_VST3_DIR, "--timeout", "20"});
         ASSERT_EQ(result.exitCode, 0) << result.err;
     }
-
-    /// Processes a signal through the filter and reads the result back; empty when kafh failed.
-    Channels Process(const Channels& signal, const std::string& id, std::vector<std::string> options)
-    {
-        const auto in = mFolder / "in.wav";
-        const auto out = mFolder / "out.wav";
-        std::filesystem::remove(out);
-        EXPECT_TRUE(WriteAudio(in, signal, kRate));
-        options.insert(options.begin(), {"process", id, in.string(), out.string()});
-        const auto result = Kafh(options);
-        EXPECT_EQ(result.exitCode, 0) << result.err;
-        return ReadAudio(out);
-    }
 };
-
-void ExpectScaled(const Channels& in, const Channels& out, const std::vector<float>& gains)
-{
-    ASSERT_EQ(out.size(), in.size());
-    for (std::size_t c = 0; c < in.size(); ++c) {
-        ASSERT_EQ(out[c].size(), in[c].size()) << "channel " << c;
-        for (std::size_t i = 0; i < in[c].size(); ++i) {
-            ASSERT_FLOAT_EQ(out[c][i], in[c][i] * gains[c]) << "channel " << c << " frame " << i;
-        }
-    }
-}
 
 TEST_F(KafhVst3, InfoPresetsAndPresetFilesWorkOnVst3Identifiers)
 {
@@ -62,7 +37,7 @@ TEST_F(KafhVst3, InfoPresetsAndPresetFilesWorkOnVst3Identifiers)
     EXPECT_NE(loaded.out.find("Gain = 0.25 x"), std::string::npos) << loaded.out;
     EXPECT_NE(loaded.out.find("Mode = 2"), std::string::npos) << loaded.out;
     const auto signal = TestSignal(2, 3001);
-    ExpectScaled(signal, Process(signal, kGainId, {"--preset", file}), {0.25f, 0.25f});
+    ExpectScaled(signal, Process(signal, {"--preset", file}, kGainId), {0.25f, 0.25f});
     // A preset is for its own filter only.
     const auto other = Kafh({"preset", "load", "Kafh Single", file});
     EXPECT_EQ(other.exitCode, 1);
@@ -73,13 +48,13 @@ TEST_F(KafhVst3, ProcessClonesPerChannelGroupMapsAndFollowsLatencyChanges)
 {
     const auto signal = TestSignal(3, 3000);
     // Stereo on three channels: the second instance is a clone with the same settings.
-    ExpectScaled(signal, Process(signal, "Kafh Gain", {"--param", "Gain=0.5"}), {0.5f, 0.5f, 0.5f});
-    ExpectScaled(signal, Process(signal, "Kafh Gain", {"--param", "Gain=0.5", "--map", "0=2"}), {1.0f, 1.0f, 0.5f});
+    ExpectScaled(signal, Process(signal, {"--param", "Gain=0.5"}, "Kafh Gain"), {0.5f, 0.5f, 0.5f});
+    ExpectScaled(signal, Process(signal, {"--param", "Gain=0.5", "--map", "0=2"}, "Kafh Gain"), {1.0f, 1.0f, 0.5f});
     // Mono only: one instance per channel.
-    ExpectScaled(signal, Process(signal, "Kafh Mono", {}), {0.5f, 0.5f, 0.5f});
+    ExpectScaled(signal, Process(signal, {}, "Kafh Mono"), {0.5f, 0.5f, 0.5f});
     // Long switches the latency from 64 to 128 once the processor has the change: still aligned.
     const auto stereo = TestSignal(2, 2000);
-    ExpectScaled(stereo, Process(stereo, "Kafh Latency Change", {"--param", "Long=1", "--block", "100"}),
+    ExpectScaled(stereo, Process(stereo, {"--param", "Long=1", "--block", "100"}, "Kafh Latency Change"),
                  {1.0f, 1.0f});
     const auto info = Kafh({"info", "Kafh Latency Change", "--param", "Long=1"});
     EXPECT_NE(info.out.find("latency     128 frames"), std::string::npos) << info.out;
