@@ -78,7 +78,7 @@ TEST_F(KafhCheck, EachBrokenPlugInFailsTheGroupMeantToCatchItAndTheSoundOnesPass
         sound.push_back(name);
     }
 #endif
-    std::vector<std::string> arguments{"check", "--json", "--timeout", "8", "--length", "0.1"};
+    std::vector<std::string> arguments{"check", "--json", "--timeout", "15", "--length", "0.1"};
     for (const auto& [name, groups] : broken) {
         arguments.push_back(name);
     }
